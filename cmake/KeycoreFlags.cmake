@@ -1,0 +1,19 @@
+# Compiler settings shared by every target of the project.
+
+set(KEYCORE_WARNINGS
+    -Wall -Wextra -Werror -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual -Wformat=2
+    -Wno-missing-field-initializers)
+
+# Applied to project code only (third-party headers are included as system headers).
+function(keycore_project_target target)
+    get_target_property(type ${target} TYPE)
+    target_compile_options(${target} PRIVATE ${KEYCORE_WARNINGS}
+        $<$<COMPILE_LANGUAGE:CXX>:-fvisibility-inlines-hidden>)
+    set_target_properties(${target} PROPERTIES C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden)
+endfunction()
+
+if(KEYCORE_SANITIZE)
+    set(KEYCORE_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_compile_options(${KEYCORE_SANITIZER_FLAGS})
+    add_link_options(-fsanitize=address,undefined)
+endif()

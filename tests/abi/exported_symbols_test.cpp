@@ -1,0 +1,65 @@
+// The shared library's dynamic symbol table holds the standard C entry points and nothing else:
+// no C++ symbol, no helper with C linkage (sm3_*, say) that could clash with a host program.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct DynamicSymbol {
+    std::string type;
+    std::string name;
+};
+
+std::vector<DynamicSymbol> DefinedDynamicSymbols(const std::string& library) {
+    std::vector<DynamicSymbol> symbols;
+    std::string command = "nm -D --defined-only '" + library + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return symbols;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        // "<address> <type> <name>"
+        char address[64] = {}, type[8] = {}, name[900] = {};
+        if (std::sscanf(line, "%63s %7s %899s", address, type, name) == 3)
+            symbols.push_back({type, name});
+    }
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return symbols;
+}
+
+bool IsEntryPoint(const std::string& name) {
+    static const std::regex entry("^(C_[A-Za-z]+|SKF_[A-Za-z0-9]+|E_GetAuxFunctionList)(@@?[A-Za-z0-9_.]+)?$");
+    return std::regex_match(name, entry);
+}
+
+TEST(ExportedSymbols, OnlyTheCEntryPointsAreExported) {
+    auto symbols = DefinedDynamicSymbols(KEYCORE_LIBRARY_PATH);
+    for (const auto& symbol : symbols) {
+        // Absolute symbols such as the version node carry no code.
+        if (symbol.type == "A")
+            continue;
+        EXPECT_TRUE(IsEntryPoint(symbol.name)) << "unexpected export: " << symbol.type << " " << symbol.name;
+        EXPECT_TRUE(symbol.type == "T" || symbol.type == "W" || symbol.type == "i")
+            << symbol.name << " is exported as " << symbol.type << ", not as a function";
+    }
+}
+
+TEST(ExportedSymbols, NameFilterAcceptsEntryPointsAndRefusesHelpers) {
+    struct Case {
+        const char* name;
+        bool entry;
+    } cases[] = {
+        {"C_GetFunctionList", true}, {"C_Initialize", true},  {"SKF_EnumDev", true},
+        {"SKF_ECCSignData", true},   {"E_GetAuxFunctionList", true},
+        {"sm3_hash", false},         {"SM4EcbCrypt", false},  {"_ZN12ThreadMutex4LockEv", false},
+        {"usb_open", false},         {"C_", false},           {"mbedtls_mpi_init", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsEntryPoint(c.name), c.entry) << c.name;
+}
+
+} // namespace
