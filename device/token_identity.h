@@ -32,8 +32,10 @@ constexpr int DeviceTypeFor(uint16_t vendor, uint16_t product, uint16_t bcdDevic
 }
 
 // The 16-byte access code sent before the privileged commands and the device-key change.
-inline constexpr uint8_t kAccessCode[16] = {0x61, 0x40, 0x78, 0x67, 0x6d, 0xf4, 0x9c, 0x32,
-                                            0x0f, 0x97, 0xec, 0x13, 0x60, 0xa4, 0xd9, 0x7d};
+// The whole command is C6 8C 38 5A, the length byte 10, then the code.
+inline constexpr uint8_t kAccessCodeHeader[5] = {0xc6, 0x8c, 0x38, 0x5a, 0x10};
+inline constexpr uint8_t kAccessCode[16] = {0x3f, 0x10, 0xc7, 0x72, 0x9a, 0x4d, 0x06, 0xb5,
+                                            0xe1, 0x28, 0x7c, 0x93, 0xda, 0x5f, 0x40, 0x68};
 
 // The SM4 transport key of the RSA key import is never stored whole: it is the XOR of two parts,
 // assembled when it is needed and wiped after use.

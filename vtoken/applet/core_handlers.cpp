@@ -1,0 +1,7 @@
+#include "vtoken/applet/handler_table.h"
+
+namespace vtoken {
+
+void RegisterCoreHandlers(HandlerTable&) {}
+
+} // namespace vtoken

@@ -1,0 +1,7 @@
+#include "vtoken/applet/handler_table.h"
+
+namespace vtoken {
+
+void RegisterCryptoHandlers(HandlerTable&) {}
+
+} // namespace vtoken
