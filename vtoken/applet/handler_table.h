@@ -22,9 +22,18 @@ struct AppletContext {
     VolatileState& state;
     bool imageChanged = false;
 
-    // Helpers shared by the handler families (defined by the core handlers).
+    // Lookups shared by the handler families; null when there is no such object.
     ApplicationRecord* ApplicationById(uint16_t id);
     ContainerRecord* ContainerById(ApplicationRecord& app, uint16_t id);
+
+    // The application named by an id in a command, which must exist and have been opened since
+    // power-up: 0x9000 and *out set, or 0x698A.
+    uint16_t OpenedApplication(uint16_t id, ApplicationRecord** out);
+    // The container named by an id inside an opened application: 0x9000 and *out set, or 0x6A94.
+    uint16_t ContainerIn(ApplicationRecord& app, uint16_t id, ContainerRecord** out);
+
+    bool UserVerified(uint16_t applicationId) const;
+    bool AdminVerified(uint16_t applicationId) const;
 };
 
 using CommandHandler = std::function<std::vector<uint8_t>(AppletContext&, const Command&)>;
