@@ -23,6 +23,12 @@ std::optional<Command> Command::Parse(const uint8_t* apdu, size_t length) {
     }
     if (length < 7 || apdu[4] != 0)
         return std::nullopt;
+    if (length == 7) {
+        // A command without data: 00 00 00, or 00 HH LL giving the expected answer length.
+        c.expected = (static_cast<size_t>(apdu[5]) << 8) | apdu[6];
+        c.hasExpected = c.expected != 0;
+        return c;
+    }
     size_t lc = (static_cast<size_t>(apdu[5]) << 8) | apdu[6];
     if (length < 7 + lc)
         return std::nullopt;

@@ -1,7 +1,13 @@
-#include "vtoken/applet/handler_table.h"
+#include "vtoken/applet/core_handlers.h"
 
 namespace vtoken {
 
-void RegisterCoreHandlers(HandlerTable&) {}
+void RegisterCoreHandlers(HandlerTable& table) {
+    RegisterDeviceHandlers(table);
+    RegisterPinHandlers(table);
+    RegisterApplicationHandlers(table);
+    RegisterFileHandlers(table);
+    RegisterContainerHandlers(table);
+}
 
 } // namespace vtoken
