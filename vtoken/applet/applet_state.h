@@ -28,6 +28,7 @@ struct VolatileState {
     std::map<uint16_t, bool> openApplications;       // application ids opened since power-up
     std::map<uint16_t, SessionKey> sessionKeys;      // by key index
     uint16_t nextSessionKeyIndex = 1;
+    uint16_t lastPlainSessionKey = 0;                // index of the last key set without a container (0: none)
     std::unique_ptr<CryptoOperation> cipher;         // the one running cipher of the token
     std::unique_ptr<CryptoOperation> digest;
     std::unique_ptr<CryptoOperation> mac;
