@@ -111,13 +111,13 @@ TEST(DecodePemBodyTest, AgreesWithOpenSslOnRandomData) {
         std::vector<unsigned char> data(size);
         ASSERT_EQ(RAND_bytes(data.data(), static_cast<int>(size)), 1);
         std::string encoded(4 * ((size + 2) / 3) + 1, '\0');
-        int encodedLength = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&encoded[0]), data.data(),
-                                            static_cast<int>(size));
+        int encodedLength =
+            EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&encoded[0]), data.data(), static_cast<int>(size));
         encoded.resize(static_cast<size_t>(encodedLength));
 
         std::vector<unsigned char> reference(encoded.size());
-        int referenceLength = EVP_DecodeBlock(reference.data(), reinterpret_cast<const unsigned char*>(encoded.data()),
-                                              encodedLength);
+        int referenceLength =
+            EVP_DecodeBlock(reference.data(), reinterpret_cast<const unsigned char*>(encoded.data()), encodedLength);
         ASSERT_EQ(referenceLength, encodedLength / 4 * 3);
 
         Decoded d = Decode(encoded, encoded.size());
