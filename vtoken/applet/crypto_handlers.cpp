@@ -1,7 +1,17 @@
-#include "vtoken/applet/handler_table.h"
+#include "vtoken/applet/crypto_handlers.h"
 
 namespace vtoken {
 
-void RegisterCryptoHandlers(HandlerTable&) {}
+void RegisterCryptoHandlers(HandlerTable& table) {
+    crypto::RegisterEccHandlers(table);
+    crypto::RegisterAgreementHandlers(table);
+    crypto::RegisterRsaHandlers(table);
+    crypto::RegisterRsaExternalHandlers(table);
+    crypto::RegisterKeyImportHandlers(table);
+    crypto::RegisterSessionKeyHandlers(table);
+    crypto::RegisterCipherHandlers(table);
+    crypto::RegisterDigestHandlers(table);
+    crypto::RegisterMacHandlers(table);
+}
 
 } // namespace vtoken
