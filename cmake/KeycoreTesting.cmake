@@ -16,16 +16,22 @@ else()
     set(KEYCORE_TESTS_SERIAL TRUE)
 endif()
 
-# Environment every test sees: sanitizers stop at the first report; the libusb replacement may be
-# preloaded in front of the ASan runtime.
-set(KEYCORE_TEST_ENVIRONMENT
-    "ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:verify_asan_link_order=0"
-    "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
-    "KEYCORE_BUILD_DIR=${CMAKE_BINARY_DIR}"
-    "KEYCORE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+# Every test runs through a small launcher generated into the build directory: it sets the
+# environment tests rely on (sanitizers stop at the first report; the libusb replacement may be
+# preloaded in front of the ASan runtime; where the build and the sources are) and then isolates.
+set(KEYCORE_TEST_LAUNCHER ${CMAKE_BINARY_DIR}/keycore-test-launcher)
+file(WRITE ${KEYCORE_TEST_LAUNCHER} "#!/bin/sh
+export ASAN_OPTIONS=\"halt_on_error=1:abort_on_error=0:detect_leaks=1:verify_asan_link_order=0\${ASAN_OPTIONS:+:\$ASAN_OPTIONS}\"
+export UBSAN_OPTIONS=\"halt_on_error=1:print_stacktrace=1\"
+export KEYCORE_BUILD_DIR='${CMAKE_BINARY_DIR}'
+export KEYCORE_SOURCE_DIR='${CMAKE_SOURCE_DIR}'
+exec '${KEYCORE_ISOLATED}' \"\$@\"
+")
+file(CHMOD ${KEYCORE_TEST_LAUNCHER} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+    WORLD_READ WORLD_EXECUTE)
 
 function(_keycore_test_properties)
-    set(props ENVIRONMENT "${KEYCORE_TEST_ENVIRONMENT}")
+    set(props "")
     if(KEYCORE_TESTS_SERIAL)
         list(APPEND props RUN_SERIAL TRUE)
     endif()
@@ -44,7 +50,7 @@ function(keycore_add_gtest)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
     set_target_properties(${T_NAME} PROPERTIES
         RUNTIME_OUTPUT_DIRECTORY ${KEYCORE_TEST_OUTPUT_DIRECTORY}
-        CROSSCOMPILING_EMULATOR ${KEYCORE_ISOLATED})
+        CROSSCOMPILING_EMULATOR ${KEYCORE_TEST_LAUNCHER})
     _keycore_test_properties()
     gtest_discover_tests(${T_NAME}
         DISCOVERY_MODE PRE_TEST
@@ -59,7 +65,9 @@ function(keycore_add_test_command)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
-    add_test(NAME ${T_NAME} COMMAND ${KEYCORE_ISOLATED} ${T_COMMAND})
-    _keycore_test_properties()
-    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} ${_keycore_props})
+    add_test(NAME ${T_NAME} COMMAND ${KEYCORE_TEST_LAUNCHER} ${T_COMMAND})
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    if(KEYCORE_TESTS_SERIAL)
+        set_tests_properties(${T_NAME} PROPERTIES RUN_SERIAL TRUE)
+    endif()
 endfunction()
