@@ -43,10 +43,16 @@ inline uint32_t P1(uint32_t x) {
     return x ^ Rotl(x, 15) ^ Rotl(x, 23);
 }
 
+// W[j] of the message expansion, written into the 68-word schedule just before a round needs it
+// so that the expansion overlaps the rounds instead of running as a separate pass.
+#define SM3_EXPAND(j) (w[j] = P1(w[(j)-16] ^ w[(j)-9] ^ Rotl(w[(j)-3], 15)) ^ Rotl(w[(j)-13], 7) ^ w[(j)-6])
+
 // One round writes its results back into the slots of D and H and rotates B and F in place;
 // the caller then renames the eight registers instead of moving them, four rounds to a cycle.
 #define SM3_ROUND(A, B, C, D, E, F, G, H, j, FF, GG)                                                             \
     do {                                                                                                       \
+        if ((j) + 4 >= 16)                                                                                     \
+            SM3_EXPAND((j) + 4);                                                                               \
         const uint32_t a12 = Rotl(A, 12);                                                                      \
         const uint32_t ss1 = Rotl(a12 + E + kRoundConstants[j], 7);                                            \
         const uint32_t ss2 = ss1 ^ a12;                                                                        \
@@ -74,8 +80,6 @@ void Compress(uint32_t state[8], const unsigned char* block, size_t blocks) {
     for (; blocks > 0; --blocks, block += SM3_BLOCK_SIZE) {
         for (int j = 0; j < 16; ++j)
             w[j] = LoadBigEndian(block + 4 * j);
-        for (int j = 16; j < 68; ++j)
-            w[j] = P1(w[j - 16] ^ w[j - 9] ^ Rotl(w[j - 3], 15)) ^ Rotl(w[j - 13], 7) ^ w[j - 6];
 
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
@@ -116,6 +120,7 @@ void Compress(uint32_t state[8], const unsigned char* block, size_t blocks) {
 #undef SM3_GG_LOW
 #undef SM3_FF_LOW
 #undef SM3_ROUND
+#undef SM3_EXPAND
 
 } // namespace
 
