@@ -24,8 +24,8 @@ public:
     }
 
     int Seed() {
-        int rc = mbedtls_ctr_drbg_seed(&m_drbg, mbedtls_entropy_func, &m_entropy, kPersonalisation,
-                                       sizeof kPersonalisation);
+        int rc =
+            mbedtls_ctr_drbg_seed(&m_drbg, mbedtls_entropy_func, &m_entropy, kPersonalisation, sizeof kPersonalisation);
         if (rc == 0)
             mbedtls_ctr_drbg_set_prediction_resistance(&m_drbg, MBEDTLS_CTR_DRBG_PR_ON);
         return rc;

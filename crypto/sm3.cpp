@@ -49,19 +49,19 @@ inline uint32_t P1(uint32_t x) {
 
 // One round writes its results back into the slots of D and H and rotates B and F in place;
 // the caller then renames the eight registers instead of moving them, four rounds to a cycle.
-#define SM3_ROUND(A, B, C, D, E, F, G, H, j, FF, GG)                                                             \
-    do {                                                                                                       \
-        if ((j) + 4 >= 16)                                                                                     \
-            SM3_EXPAND((j) + 4);                                                                               \
-        const uint32_t a12 = Rotl(A, 12);                                                                      \
-        const uint32_t ss1 = Rotl(a12 + E + kRoundConstants[j], 7);                                            \
-        const uint32_t ss2 = ss1 ^ a12;                                                                        \
-        const uint32_t tt1 = FF(A, B, C) + D + ss2 + (w[j] ^ w[(j) + 4]);                                      \
-        const uint32_t tt2 = GG(E, F, G) + H + ss1 + w[j];                                                     \
-        B = Rotl(B, 9);                                                                                        \
-        F = Rotl(F, 19);                                                                                       \
-        D = tt1;                                                                                               \
-        H = P0(tt2);                                                                                           \
+#define SM3_ROUND(A, B, C, D, E, F, G, H, j, FF, GG)                                                                   \
+    do {                                                                                                               \
+        if ((j) + 4 >= 16)                                                                                             \
+            SM3_EXPAND((j) + 4);                                                                                       \
+        const uint32_t a12 = Rotl(A, 12);                                                                              \
+        const uint32_t ss1 = Rotl(a12 + E + kRoundConstants[j], 7);                                                    \
+        const uint32_t ss2 = ss1 ^ a12;                                                                                \
+        const uint32_t tt1 = FF(A, B, C) + D + ss2 + (w[j] ^ w[(j) + 4]);                                              \
+        const uint32_t tt2 = GG(E, F, G) + H + ss1 + w[j];                                                             \
+        B = Rotl(B, 9);                                                                                                \
+        F = Rotl(F, 19);                                                                                               \
+        D = tt1;                                                                                                       \
+        H = P0(tt2);                                                                                                   \
     } while (0)
 
 #define SM3_FF_LOW(x, y, z) ((x) ^ (y) ^ (z))
@@ -69,10 +69,10 @@ inline uint32_t P1(uint32_t x) {
 #define SM3_FF_HIGH(x, y, z) (((x) & (y)) | (((x) | (y)) & (z)))
 #define SM3_GG_HIGH(x, y, z) ((((y) ^ (z)) & (x)) ^ (z))
 
-#define SM3_FOUR_ROUNDS(j, FF, GG)                                                                             \
-    SM3_ROUND(a, b, c, d, e, f, g, h, (j), FF, GG);                                                            \
-    SM3_ROUND(d, a, b, c, h, e, f, g, (j) + 1, FF, GG);                                                        \
-    SM3_ROUND(c, d, a, b, g, h, e, f, (j) + 2, FF, GG);                                                        \
+#define SM3_FOUR_ROUNDS(j, FF, GG)                                                                                     \
+    SM3_ROUND(a, b, c, d, e, f, g, h, (j), FF, GG);                                                                    \
+    SM3_ROUND(d, a, b, c, h, e, f, g, (j) + 1, FF, GG);                                                                \
+    SM3_ROUND(c, d, a, b, g, h, e, f, (j) + 2, FF, GG);                                                                \
     SM3_ROUND(b, c, d, a, f, g, h, e, (j) + 3, FF, GG)
 
 void Compress(uint32_t state[8], const unsigned char* block, size_t blocks) {

@@ -16,8 +16,9 @@ struct sm3_context {
     uint64_t total; // bytes hashed so far
 };
 
-// Streaming interface: starts, any number of updates, finish. finish wipes nothing of the caller's
-// data but leaves the context holding the final state; call sm3_starts again to reuse it.
+// Streaming interface: starts, any number of updates, finish. Each returns 0 or
+// SM3_ERR_BAD_INPUT_DATA. finish clears the block buffer; call sm3_starts before reusing the
+// context for another message.
 int sm3_starts(sm3_context* ctx);
 int sm3_update(sm3_context* ctx, const unsigned char* input, size_t ilen);
 int sm3_finish(sm3_context* ctx, unsigned char output[SM3_DIGEST_SIZE]);

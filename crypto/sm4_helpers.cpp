@@ -26,8 +26,7 @@ private:
     sm4_context m_ctx;
 };
 
-bool ArgumentsUsable(const unsigned char* key, const unsigned char* input, size_t length,
-                     const unsigned char* output) {
+bool ArgumentsUsable(const unsigned char* key, const unsigned char* input, size_t length, const unsigned char* output) {
     return key != nullptr && input != nullptr && output != nullptr && length > 0 && length % SM4_BLOCK_SIZE == 0;
 }
 

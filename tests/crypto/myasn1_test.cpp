@@ -77,13 +77,12 @@ TEST(Myasn1GetObject, TableOfEncodings) {
 
 TEST(Myasn1GetObject, OutputsAreOptional) {
     Bytes der = WithContent("028180", 128);
-    EXPECT_EQ(myasn1_get_object(der.data(), static_cast<long>(der.size()), nullptr, nullptr, nullptr, nullptr,
-                                nullptr),
+    EXPECT_EQ(myasn1_get_object(der.data(), static_cast<long>(der.size()), nullptr, nullptr, nullptr, nullptr, nullptr),
               128);
     const unsigned char* content = nullptr;
-    EXPECT_EQ(myasn1_get_object(der.data(), static_cast<long>(der.size()), nullptr, nullptr, nullptr, &content,
-                                nullptr),
-              128);
+    EXPECT_EQ(
+        myasn1_get_object(der.data(), static_cast<long>(der.size()), nullptr, nullptr, nullptr, &content, nullptr),
+        128);
     EXPECT_EQ(content, der.data() + 3);
 }
 
@@ -109,8 +108,8 @@ TEST(Myasn1GetObject, ReadsNestedHeaders) {
     der.insert(der.end(), body.begin(), body.end());
 
     const unsigned char* content = nullptr;
-    long outer = myasn1_get_object(der.data(), static_cast<long>(der.size()), nullptr, nullptr, nullptr, &content,
-                                   nullptr);
+    long outer =
+        myasn1_get_object(der.data(), static_cast<long>(der.size()), nullptr, nullptr, nullptr, &content, nullptr);
     ASSERT_EQ(outer, static_cast<long>(body.size()));
     int tag = 0;
     const unsigned char* value = nullptr;

@@ -105,8 +105,7 @@ TEST(Sm4, CbcChainsAcrossCalls) {
             const Bytes& want = mode == SM4_ENCRYPT ? expected : plain;
             Bytes chain = iv, out(in.size());
             ASSERT_EQ(sm4_crypt_cbc(&ctx, mode, split, chain.data(), in.data(), out.data()), 0);
-            ASSERT_EQ(sm4_crypt_cbc(&ctx, mode, in.size() - split, chain.data(), in.data() + split,
-                                    out.data() + split),
+            ASSERT_EQ(sm4_crypt_cbc(&ctx, mode, in.size() - split, chain.data(), in.data() + split, out.data() + split),
                       0);
             EXPECT_EQ(out, want) << "split " << split << " mode " << mode;
         }
