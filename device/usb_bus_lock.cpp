@@ -1,0 +1,24 @@
+#include "device/usb_bus_lock.h"
+
+#include <usb.h>
+
+namespace keycore {
+
+ThreadMutex& UsbBusListMutex() {
+    // Never destroyed: a monitor thread may still be ending while static destructors run.
+    static ThreadMutex* const s_mutex = new ThreadMutex();
+    return *s_mutex;
+}
+
+CUsbBusListScan::CUsbBusListScan() : m_holder(UsbBusListMutex()) {
+    // Negative results mean "no buses" (a machine without a USB file system); the walk then finds
+    // whatever libusb holds, which may be nothing.
+    usb_find_busses();
+    usb_find_devices();
+}
+
+struct usb_bus* CUsbBusListScan::Busses() const {
+    return usb_get_busses();
+}
+
+} // namespace keycore
