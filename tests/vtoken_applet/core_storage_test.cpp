@@ -85,7 +85,7 @@ TEST_F(StorageTest, ApplicationRecordRefusals) {
         Bytes data;
         uint16_t sw;
     } cases[] = {
-        {"record one byte short", Bytes(AppRecord("X").begin(), AppRecord("X").end() - 1), 0x6700},
+        {"record one byte short", [] { Bytes b = AppRecord("X"); b.pop_back(); return b; }(), 0x6700},
         {"empty name", AppRecord(""), 0x6A80},
         {"empty admin PIN", AppRecord("X", ""), 0x6A80},
         {"zero retries", AppRecord("X", "admin123", 0), 0x6A80},
