@@ -27,10 +27,6 @@ constexpr auto kScanReadyWait = std::chrono::seconds(2);
 
 thread_local bool t_onScanThread = false;
 
-std::string FormatPath(const char* fileName, const char* busName) {
-    return std::string(fileName) + ":" + busName;
-}
-
 } // namespace
 
 bool CUnixDevChgMon::IsFamilyDevice(const UsbIdentity& identity) {
@@ -218,7 +214,7 @@ std::vector<CUnixDevChgMon::FoundDevice> CUnixDevChgMon::WalkBuses() {
             const UsbIdentity identity{dev->descriptor.idVendor, dev->descriptor.idProduct, dev->descriptor.bcdDevice};
             if (!IsFamilyDevice(identity))
                 continue;
-            found.push_back({FormatPath(dev->filename, bus->dirname), identity});
+            found.push_back({FormatUsbDevicePath(dev->filename, bus->dirname), identity});
         }
     }
     return found;

@@ -6,11 +6,17 @@
 
 #include "runtime/thread_mutex.h"
 
+#include <string>
+
 struct usb_bus;
+struct usb_device;
 
 namespace keycore {
 
 ThreadMutex& UsbBusListMutex();
+
+// The device path: "%s:%s" of the device file name and the bus directory name ("007:002").
+std::string FormatUsbDevicePath(const char* fileName, const char* busName);
 
 // Holds the bus-list lock and rebuilds the list on construction.
 class CUsbBusListScan {
@@ -22,6 +28,8 @@ public:
 
     // The first bus of the list just rebuilt (null when there is none).
     struct usb_bus* Busses() const;
+    // The device whose path is devicePath, or null. Valid while this object lives.
+    struct usb_device* FindDevice(const std::string& devicePath) const;
 
 private:
     ThreadMutexHolder m_holder;
