@@ -28,23 +28,40 @@ protected:
     // Runs the whole exchange; the sponsor names the responder with `responderIdSeenBySponsor`.
     Outcome Run(const Bytes& sponsorId, const Bytes& responderId, const Bytes& responderIdSeenBySponsor) {
         Outcome o;
-        Reply data = Send(0x82, 0, 0, Data().u16(kApp).u16(kContainer).u32(0x401)
-                                          .u32(static_cast<uint32_t>(sponsorId.size())).raw(sponsorId));
+        Reply data = Send(
+            0x82, 0, 0,
+            Data().u16(kApp).u16(kContainer).u32(0x401).u32(static_cast<uint32_t>(sponsorId.size())).raw(sponsorId));
         EXPECT_EQ(data.sw, 0x9000);
         EXPECT_EQ(data.data.size(), 72u);
         Bytes sponsorTemp = Slice(data.data, 4, 64);
-        uint32_t agreementId = static_cast<uint32_t>(data.data[68] << 24 | data.data[69] << 16 | data.data[70] << 8 |
-                                                     data.data[71]);
+        uint32_t agreementId =
+            static_cast<uint32_t>(data.data[68] << 24 | data.data[69] << 16 | data.data[70] << 8 | data.data[71]);
         Reply responder = Send(0x84, 0, 0,
-                               Data().u16(kApp).u16(kOtherContainer).u32(0x401).u32(256).raw(m_sponsorKey).u32(256)
-                                   .raw(sponsorTemp).u32(static_cast<uint32_t>(sponsorId.size())).raw(sponsorId)
-                                   .u32(static_cast<uint32_t>(responderId.size())).raw(responderId));
+                               Data()
+                                   .u16(kApp)
+                                   .u16(kOtherContainer)
+                                   .u32(0x401)
+                                   .u32(256)
+                                   .raw(m_sponsorKey)
+                                   .u32(256)
+                                   .raw(sponsorTemp)
+                                   .u32(static_cast<uint32_t>(sponsorId.size()))
+                                   .raw(sponsorId)
+                                   .u32(static_cast<uint32_t>(responderId.size()))
+                                   .raw(responderId));
         EXPECT_EQ(responder.sw, 0x9000);
         EXPECT_EQ(responder.data.size(), 70u);
         Bytes responderTemp = Slice(responder.data, 4, 64);
         Reply sponsor = Send(0x86, 0, 0,
-                             Data().u16(kApp).u16(kContainer).u32(agreementId).u32(256).raw(m_responderKey).u32(256)
-                                 .raw(responderTemp).u32(static_cast<uint32_t>(responderIdSeenBySponsor.size()))
+                             Data()
+                                 .u16(kApp)
+                                 .u16(kContainer)
+                                 .u32(agreementId)
+                                 .u32(256)
+                                 .raw(m_responderKey)
+                                 .u32(256)
+                                 .raw(responderTemp)
+                                 .u32(static_cast<uint32_t>(responderIdSeenBySponsor.size()))
                                  .raw(responderIdSeenBySponsor));
         o.sw = sponsor.sw;
         if (sponsor.sw == 0x9000) {
@@ -77,8 +94,18 @@ TEST_F(AgreementTest, UnknownOrForeignAgreementIsRefused) {
     Reply data = Send(0x82, 0, 0, Data().u16(kApp).u16(kContainer).u32(0x401).u32(1).u8('a'));
     ASSERT_EQ(data.sw, 0x9000);
     auto finish = [&](uint16_t container, uint32_t agreementId) {
-        return Send(0x86, 0, 0, Data().u16(kApp).u16(container).u32(agreementId).u32(256).raw(m_responderKey)
-                                    .u32(256).raw(m_responderKey).u32(1).u8('b')).sw;
+        return Send(0x86, 0, 0,
+                    Data()
+                        .u16(kApp)
+                        .u16(container)
+                        .u32(agreementId)
+                        .u32(256)
+                        .raw(m_responderKey)
+                        .u32(256)
+                        .raw(m_responderKey)
+                        .u32(1)
+                        .u8('b'))
+            .sw;
     };
     EXPECT_EQ(finish(kContainer, 999), 0x6A88);
     EXPECT_EQ(finish(kOtherContainer, 1), 0x6A88);

@@ -18,7 +18,8 @@ protected:
     }
     // SM3(ZA ‖ message) through DigestInit with a public key and an identifier.
     Bytes TokenDigestWithZa(const Bytes& point, const Bytes& message) {
-        Bytes init = Data().u32(256).raw(point).u32(static_cast<uint32_t>(kId.size())).raw(Bytes(kId.begin(), kId.end()));
+        Bytes init =
+            Data().u32(256).raw(point).u32(static_cast<uint32_t>(kId.size())).raw(Bytes(kId.begin(), kId.end()));
         EXPECT_EQ(Send(0xB4, 0x00, 0x01, init, false).sw, 0x9000);
         Reply r = Send(0xBA, 0, 0, message);
         EXPECT_EQ(r.sw, 0x9000);
@@ -110,7 +111,7 @@ TEST_F(EccTest, EncryptionRoundTripsWithOpenSslBothWays) {
 TEST_F(EccTest, DecryptionRefusesTamperedHash) {
     Pkey key = Sm2Key();
     Bytes form = CipherForm(Sm2EncryptOpenSsl(key.get(), Pattern(20)));
-    form[70] ^= 1;  // inside C3
+    form[70] ^= 1; // inside C3
     Reply dec = Send(0x7C, 0, 0, Data().u32(256).raw(Sm2Private(key.get())).raw(Slice(form, 4, form.size() - 4)));
     EXPECT_EQ(dec.sw, 0x6A80);
     EXPECT_TRUE(dec.data.empty());
@@ -129,10 +130,11 @@ TEST_F(EccTest, ExportedSessionKeyOpensWithOpenSslAndEncryptsLikeIt) {
 }
 
 TEST_F(EccTest, SessionKeyWrappedToTheContainerImportsToTheRightKey) {
-    Bytes point = GenerateSigningPair();  // the container's only pair also opens what is sent to it
+    Bytes point = GenerateSigningPair(); // the container's only pair also opens what is sent to it
     Bytes key = Hex("0123456789abcdeffedcba9876543210");
     Bytes form = CipherForm(Sm2EncryptOpenSsl(Sm2Public(point).get(), key));
-    Reply r = Send(0xA0, 0, 0, Data().u16(kApp).u16(kContainer).u32(0x401).u32(static_cast<uint32_t>(form.size())).raw(form));
+    Reply r =
+        Send(0xA0, 0, 0, Data().u16(kApp).u16(kContainer).u32(0x401).u32(static_cast<uint32_t>(form.size())).raw(form));
     ASSERT_EQ(r.sw, 0x9000);
     uint16_t index = static_cast<uint16_t>(r.data[0] << 8 | r.data[1]);
     Bytes block = Pattern(16, 3);
@@ -146,8 +148,16 @@ TEST_F(EccTest, EnvelopedKeyPairImportsAsExchangePair) {
     Bytes wrapped = Sm2EncryptOpenSsl(Sm2Public(signing).get(), symmetric);
     auto envelope = [&](const Bytes& point) {
         Bytes encrypted = Cipher(EVP_sm4_ecb(), symmetric, {}, Sm2Private(imported.get()), true);
-        return Data().u16(kApp).u16(kContainer).u32(0x00020000).u32(0x401).raw(CipherForm(wrapped)).u32(256)
-            .raw(point).u32(32).raw(encrypted);
+        return Data()
+            .u16(kApp)
+            .u16(kContainer)
+            .u32(0x00020000)
+            .u32(0x401)
+            .raw(CipherForm(wrapped))
+            .u32(256)
+            .raw(point)
+            .u32(32)
+            .raw(encrypted);
     };
     Bytes wrongPoint = Sm2Point(Sm2Key().get());
     EXPECT_EQ(Send(0x72, 0, 0, envelope(wrongPoint), false).sw, 0x6A80);

@@ -88,8 +88,8 @@ protected:
 
     // Sends 80 INS P1 P2 00 HH LL data, optionally followed by the 2-byte expected length 00 00.
     Reply Send(uint8_t ins, uint8_t p1, uint8_t p2, const Bytes& data, bool withLe = true, uint8_t cla = 0x80) {
-        Bytes apdu = {cla, ins, p1, p2, 0x00, static_cast<uint8_t>(data.size() >> 8),
-                      static_cast<uint8_t>(data.size())};
+        Bytes apdu = {
+            cla, ins, p1, p2, 0x00, static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
         apdu.insert(apdu.end(), data.begin(), data.end());
         if (withLe) {
             apdu.push_back(0);
@@ -122,8 +122,15 @@ protected:
     }
     uint16_t CipherInit(uint16_t index, uint32_t algorithm, const Bytes& iv, bool encrypt = true) {
         return Send(encrypt ? 0xA4 : 0xAC, 0, 0,
-                    Data().u16(kApp).u16(kContainer).u16(index).u32(algorithm).u16(static_cast<uint16_t>(iv.size()))
-                        .raw(iv).u32(0).u32(0),
+                    Data()
+                        .u16(kApp)
+                        .u16(kContainer)
+                        .u16(index)
+                        .u32(algorithm)
+                        .u16(static_cast<uint16_t>(iv.size()))
+                        .raw(iv)
+                        .u32(0)
+                        .u32(0),
                     false)
             .sw;
     }
@@ -343,7 +350,10 @@ inline Bytes Sm2DecryptOpenSsl(EVP_PKEY* key, const Bytes& c1c3c2) {
 
 // The token's SM2 cipher form (00 00 01 00, C1, C3, length, C2) and back.
 inline Bytes CipherForm(const Bytes& c1c3c2) {
-    return Data().u32(256).raw(Slice(c1c3c2, 0, 96)).u32(static_cast<uint32_t>(c1c3c2.size() - 96))
+    return Data()
+        .u32(256)
+        .raw(Slice(c1c3c2, 0, 96))
+        .u32(static_cast<uint32_t>(c1c3c2.size() - 96))
         .raw(Slice(c1c3c2, 96, c1c3c2.size() - 96));
 }
 inline Bytes FromCipherForm(const Bytes& form) {

@@ -24,7 +24,9 @@ protected:
         return Send(0x05, 1, pair, Data().u16(kApp).u16(kContainer).u8(flag).raw(data));
     }
     static Bytes PublicPart(EVP_PKEY* key, size_t k) {
-        return Data().u32(static_cast<uint32_t>(k * 8)).raw(RsaNumber(key, OSSL_PKEY_PARAM_RSA_N, k))
+        return Data()
+            .u32(static_cast<uint32_t>(k * 8))
+            .raw(RsaNumber(key, OSSL_PKEY_PARAM_RSA_N, k))
             .raw(RsaNumber(key, OSSL_PKEY_PARAM_RSA_E, 4));
     }
 };
@@ -110,7 +112,8 @@ TEST_F(RsaTest, PrivilegedCommandsConsumeTheAccessCode) {
     } cases[] = {
         {"container key command", 0x05, 1, 0, Data().u16(kApp).u16(kContainer).u8(1).raw(block)},
         {"generate exchange pair", 0x55, 0, 0, Data().u16(kApp).u16(kContainer).u16(1024)},
-        {"wrapped import", 0x57, 1, 0, Data().u16(kApp).u16(kContainer).u32(0x401).u16(0).u32(1024).u32(16).raw(Pattern(16))},
+        {"wrapped import", 0x57, 1, 0,
+         Data().u16(kApp).u16(kContainer).u32(0x401).u16(0).u32(1024).u32(16).raw(Pattern(16))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -135,8 +138,12 @@ TEST_F(RsaTest, VerifyChecksOpenSslSignatures) {
     Bytes sig = RsaSignDigest(key.get(), "SHA256", digest);
     auto verify = [&](const Bytes& data, const Bytes& signature) {
         return Send(0x5E, 1, 3,
-                    Data().raw(PublicPart(key.get(), 128)).u32(static_cast<uint32_t>(data.size())).raw(data)
-                        .u16(static_cast<uint16_t>(signature.size())).raw(signature),
+                    Data()
+                        .raw(PublicPart(key.get(), 128))
+                        .u32(static_cast<uint32_t>(data.size()))
+                        .raw(data)
+                        .u16(static_cast<uint16_t>(signature.size()))
+                        .raw(signature),
                     false)
             .sw;
     };
@@ -155,10 +162,14 @@ TEST_F(RsaTest, ExternalKeyOperationsMatchOpenSsl) {
     ASSERT_EQ(pub.sw, 0x9000);
     EXPECT_EQ(pub.data, RsaRaw(key.get(), input, false));
 
-    Bytes priv = Data().raw(PublicPart(key.get(), 128)).raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_D, 128))
-        .raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR1, 64)).raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR2, 64))
-        .raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT1, 64)).raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT2, 64))
-        .raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1, 64));
+    Bytes priv = Data()
+                     .raw(PublicPart(key.get(), 128))
+                     .raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_D, 128))
+                     .raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR1, 64))
+                     .raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR2, 64))
+                     .raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT1, 64))
+                     .raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT2, 64))
+                     .raw(RsaNumber(key.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1, 64));
     Reply back = Send(0x62, 0, 0, Data().raw(priv).u32(128).raw(pub.data));
     ASSERT_EQ(back.sw, 0x9000);
     EXPECT_EQ(back.data, input);
@@ -174,7 +185,9 @@ TEST_F(RsaTest, PublicOperationRefusesEncryptionBlocksWithTooLittlePadding) {
         b.resize(128, 0x33);
         return b;
     };
-    auto send = [&](const Bytes& b) { return Send(0x60, 0, 0, Data().raw(PublicPart(key.get(), 128)).u32(128).raw(b)).sw; };
+    auto send = [&](const Bytes& b) {
+        return Send(0x60, 0, 0, Data().raw(PublicPart(key.get(), 128)).u32(128).raw(b)).sw;
+    };
     EXPECT_EQ(send(block(8)), 0x9000);
     EXPECT_EQ(send(block(7)), 0x6A80);
     // A value at or above the modulus is no block.
@@ -232,8 +245,15 @@ TEST_F(RsaTest, ImportedPairArrivesInTheExchangeSlot) {
     Bytes wrapped = RsaEncryptPkcs1(own.get(), symmetric);
     auto import = [&](uint32_t bits) {
         return Send(0x56, 0, 0,
-                    Data().u16(kApp).u16(kContainer).u32(0x401).u32(128).raw(wrapped).u32(bits)
-                        .u32(static_cast<uint32_t>(encrypted.size())).raw(encrypted),
+                    Data()
+                        .u16(kApp)
+                        .u16(kContainer)
+                        .u32(0x401)
+                        .u32(128)
+                        .raw(wrapped)
+                        .u32(bits)
+                        .u32(static_cast<uint32_t>(encrypted.size()))
+                        .raw(encrypted),
                     false)
             .sw;
     };
@@ -249,10 +269,19 @@ TEST_F(RsaTest, WrappedImportUnderTransportKeyOrSessionKey) {
     uint8_t transport[16];
     keycore::token_identity::BuildImportTransportKey(transport);
     Pkey rsaPair = RsaKey(1024);
-    Bytes rsaBlob = Cipher(EVP_sm4_ecb(), Bytes(transport, transport + 16), {}, PadBlocks(RsaPkcs1Der(rsaPair.get())), true);
+    Bytes rsaBlob =
+        Cipher(EVP_sm4_ecb(), Bytes(transport, transport + 16), {}, PadBlocks(RsaPkcs1Der(rsaPair.get())), true);
     GrantAccessCode();
-    Reply r = Send(0x57, 1, 0, Data().u16(kApp).u16(kContainer).u32(0x401).u16(0).u32(1024)
-                                   .u32(static_cast<uint32_t>(rsaBlob.size())).raw(rsaBlob), false);
+    Reply r = Send(0x57, 1, 0,
+                   Data()
+                       .u16(kApp)
+                       .u16(kContainer)
+                       .u32(0x401)
+                       .u16(0)
+                       .u32(1024)
+                       .u32(static_cast<uint32_t>(rsaBlob.size()))
+                       .raw(rsaBlob),
+                   false);
     ASSERT_EQ(r.sw, 0x9000);
     EXPECT_EQ(Send(0x88, 0, 0, Data().u16(kApp).u16(kContainer)).data,
               Concat(Hex("00000400"), Concat(RsaNumber(rsaPair.get(), OSSL_PKEY_PARAM_RSA_N, 128),
@@ -265,11 +294,20 @@ TEST_F(RsaTest, WrappedImportUnderTransportKeyOrSessionKey) {
     Bytes sm2Blob = Data().raw(Sm2Point(sm2Pair.get())).u32(32).raw(encryptedD);
     auto importSm2 = [&](uint16_t keyIndex) {
         GrantAccessCode();
-        return Send(0x57, 2, 1, Data().u16(kApp).u16(kContainer).u32(0x401).u16(keyIndex).u32(256)
-                                    .u32(static_cast<uint32_t>(sm2Blob.size())).raw(sm2Blob), false).sw;
+        return Send(0x57, 2, 1,
+                    Data()
+                        .u16(kApp)
+                        .u16(kContainer)
+                        .u32(0x401)
+                        .u16(keyIndex)
+                        .u32(256)
+                        .u32(static_cast<uint32_t>(sm2Blob.size()))
+                        .raw(sm2Blob),
+                    false)
+            .sw;
     };
     EXPECT_EQ(importSm2(static_cast<uint16_t>(index + 40)), 0x6A8C);
-    EXPECT_EQ(importSm2(0), 0x6A80);  // under the transport key the scalar decrypts to garbage
+    EXPECT_EQ(importSm2(0), 0x6A80); // under the transport key the scalar decrypts to garbage
     EXPECT_EQ(importSm2(index), 0x9000);
     EXPECT_EQ(Send(0x88, 1, 0, Data().u16(kApp).u16(kContainer)).data,
               Concat(Hex("00000100"), Sm2Point(sm2Pair.get())));

@@ -14,7 +14,7 @@ struct Command {
     uint8_t ins, p1, p2;
     bool needsPin;
     bool needsKeyPair;
-    Bytes afterContainer;  // the data that follows app and ctr
+    Bytes afterContainer; // the data that follows app and ctr
 };
 
 std::vector<Command> ContainerCommands() {
@@ -26,10 +26,12 @@ std::vector<Command> ContainerCommands() {
         {"EccExportSessionKey", 0x78, 0, 0, false, false, Data().u32(256).raw(point).u32(0x401)},
         {"GenerateAgreementData", 0x82, 0, 0, true, true, Data().u32(0x401).u32(2).u16(0x4142)},
         {"ExportPublicKey", 0x88, 0, 0, false, true, {}},
-        {"ImportSessionKey", 0xA0, 0, 0, true, true, Data().u32(0x401).u32(static_cast<uint32_t>(form.size())).raw(form)},
+        {"ImportSessionKey", 0xA0, 0, 0, true, true,
+         Data().u32(0x401).u32(static_cast<uint32_t>(form.size())).raw(form)},
         {"GenRsaKeyPair", 0x54, 0, 0, true, false, Data().u16(1024)},
         {"RsaSignData", 0x58, 2, 2, true, true, Pattern(20)},
-        {"ImportRsaKeyPair", 0x56, 0, 0, true, true, Data().u32(0x401).u32(128).raw(Pattern(128)).u32(1024).u32(16).raw(Pattern(16))},
+        {"ImportRsaKeyPair", 0x56, 0, 0, true, true,
+         Data().u32(0x401).u32(128).raw(Pattern(128)).u32(1024).u32(16).raw(Pattern(16))},
     };
 }
 
@@ -78,10 +80,10 @@ TEST_F(SecurityTest, EveryCommandSurvivesTruncatedAndRandomDataFields) {
     GrantAccessCode();
     ASSERT_EQ(Send(0x55, 0, 0, Data().u16(kApp).u16(kContainer).u16(1024)).sw, 0x9000);
     SetKey(Pattern(16));
-    const uint8_t instructions[] = {0x05, 0x52, 0x54, 0x55, 0x56, 0x57, 0x58, 0x5A, 0x5E, 0x60, 0x62, 0x70, 0x72,
-                                    0x74, 0x76, 0x78, 0x7A, 0x7C, 0x7E, 0x82, 0x84, 0x86, 0x88, 0xA0, 0xA1, 0xA2,
-                                    0xA4, 0xA6, 0xA8, 0xAA, 0xAC, 0xAE, 0xB0, 0xB2, 0xB4, 0xB6, 0xB8, 0xBA, 0xBC,
-                                    0xBE, 0xC0, 0xC2, 0xC4, 0xE7, 0xE8};
+    const uint8_t instructions[] = {0x05, 0x52, 0x54, 0x55, 0x56, 0x57, 0x58, 0x5A, 0x5E, 0x60, 0x62, 0x70,
+                                    0x72, 0x74, 0x76, 0x78, 0x7A, 0x7C, 0x7E, 0x82, 0x84, 0x86, 0x88, 0xA0,
+                                    0xA1, 0xA2, 0xA4, 0xA6, 0xA8, 0xAA, 0xAC, 0xAE, 0xB0, 0xB2, 0xB4, 0xB6,
+                                    0xB8, 0xBA, 0xBC, 0xBE, 0xC0, 0xC2, 0xC4, 0xE7, 0xE8};
     std::mt19937 random(20240611);
     for (uint8_t ins : instructions) {
         SCOPED_TRACE(static_cast<int>(ins));

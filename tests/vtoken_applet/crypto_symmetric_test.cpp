@@ -24,9 +24,9 @@ TEST_F(SymmetricTest, StreamedCipherEqualsOneOpenSslPass) {
         const EVP_CIPHER* cipher;
         bool encrypt;
     } cases[] = {
-        {"SM4-ECB encrypt", 0x401, EVP_sm4_ecb(), true},   {"SM4-ECB decrypt", 0x401, EVP_sm4_ecb(), false},
-        {"SM4-CBC encrypt", 0x402, EVP_sm4_cbc(), true},   {"SM4-CBC decrypt", 0x402, EVP_sm4_cbc(), false},
-        {"SM4-OFB encrypt", 0x408, EVP_sm4_ofb(), true},   {"SM4-CFB decrypt", 0x404, EVP_sm4_cfb128(), false},
+        {"SM4-ECB encrypt", 0x401, EVP_sm4_ecb(), true}, {"SM4-ECB decrypt", 0x401, EVP_sm4_ecb(), false},
+        {"SM4-CBC encrypt", 0x402, EVP_sm4_cbc(), true}, {"SM4-CBC decrypt", 0x402, EVP_sm4_cbc(), false},
+        {"SM4-OFB encrypt", 0x408, EVP_sm4_ofb(), true}, {"SM4-CFB decrypt", 0x404, EVP_sm4_cfb128(), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -50,13 +50,13 @@ TEST_F(SymmetricTest, StreamedCipherEqualsOneOpenSslPass) {
 
 TEST_F(SymmetricTest, CipherStepsRefuseWhatDoesNotFit) {
     uint16_t index = SetKey(Pattern(16));
-    EXPECT_EQ(Stage(0xA8, index, Bytes(16)).sw, 0x6985);   // no init
+    EXPECT_EQ(Stage(0xA8, index, Bytes(16)).sw, 0x6985); // no init
     ASSERT_EQ(CipherInit(index, 0x402, Pattern(16)), 0x9000);
-    EXPECT_EQ(Stage(0xA8, index, Bytes(20)).sw, 0x6700);   // partial block
-    EXPECT_EQ(Stage(0xB0, index, Bytes(16)).sw, 0x6985);   // wrong direction
+    EXPECT_EQ(Stage(0xA8, index, Bytes(20)).sw, 0x6700); // partial block
+    EXPECT_EQ(Stage(0xB0, index, Bytes(16)).sw, 0x6985); // wrong direction
     EXPECT_EQ(Stage(0xA8, static_cast<uint16_t>(index + 1), Bytes(16)).sw, 0x6A8C);
-    EXPECT_EQ(CipherInit(index, 0x402, Pattern(8)), 0x6A80);   // CBC wants a 16-byte IV
-    EXPECT_EQ(CipherInit(index, 0x102, Pattern(16)), 0x6A81);  // SM1 is hardware-only
+    EXPECT_EQ(CipherInit(index, 0x402, Pattern(8)), 0x6A80);  // CBC wants a 16-byte IV
+    EXPECT_EQ(CipherInit(index, 0x102, Pattern(16)), 0x6A81); // SM1 is hardware-only
     EXPECT_EQ(CipherInit(static_cast<uint16_t>(index + 9), 0x401, {}), 0x6A8C);
 }
 
@@ -81,7 +81,8 @@ TEST_F(SymmetricTest, SessionKeysAreRefusedForUnsupportedAlgorithmsAndClosedForG
     } cases[] = {{0x101, 0x6A81}, {0x201, 0x6A81}, {0x999, 0x6A81}, {0x401, 0x9000}, {0x410, 0x9000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.algorithm);
-        EXPECT_EQ(Send(0xA2, 0, 0, Data().u16(kApp).u16(kContainer).u32(c.algorithm).u16(16).raw(Pattern(16))).sw, c.sw);
+        EXPECT_EQ(Send(0xA2, 0, 0, Data().u16(kApp).u16(kContainer).u32(c.algorithm).u16(16).raw(Pattern(16))).sw,
+                  c.sw);
     }
     EXPECT_EQ(Send(0xA2, 0, 0, Data().u16(kApp).u16(kContainer).u32(0x401).u16(8).raw(Pattern(8))).sw, 0x6700);
     EXPECT_EQ(Send(0xA2, 0, 0, Data().u16(kApp).u16(77).u32(0x401).u16(16).raw(Pattern(16))).sw, 0x6A94);
@@ -228,14 +229,25 @@ TEST_F(SymmetricTest, MacEqualsCbcMacComputedHere) {
     Bytes iv = Pattern(16, 0x11);
     uint16_t index = SetKey(key, 0x401);
     auto init = [&](const Bytes& v) {
-        return Send(0xBC, 0, 0, Data().u16(kApp).u16(kContainer).u16(index).u32(0x410)
-                                    .u16(static_cast<uint16_t>(v.size())).raw(v).u32(1).u32(0), false).sw;
+        return Send(0xBC, 0, 0,
+                    Data()
+                        .u16(kApp)
+                        .u16(kContainer)
+                        .u16(index)
+                        .u32(0x410)
+                        .u16(static_cast<uint16_t>(v.size()))
+                        .raw(v)
+                        .u32(1)
+                        .u32(0),
+                    false)
+            .sw;
     };
     // 20 bytes of data padded by the host: one block, then 4 bytes + 80 + 11 zero bytes.
     Bytes data = Pattern(20, 0xA0);
     Bytes padded = Concat(Concat(data, {0x80}), Bytes(11, 0));
     ASSERT_EQ(init(iv), 0x9000);
-    ASSERT_EQ(Send(0xC0, 0, 0, Data().u16(kApp).u16(kContainer).u16(index).raw(Slice(padded, 0, 16)), false).sw, 0x9000);
+    ASSERT_EQ(Send(0xC0, 0, 0, Data().u16(kApp).u16(kContainer).u16(index).raw(Slice(padded, 0, 16)), false).sw,
+              0x9000);
     Reply mac = Send(0xC2, 0, 0, Data().u16(kApp).u16(kContainer).u16(index).raw(Slice(padded, 16, 16)));
     ASSERT_EQ(mac.sw, 0x9000);
     EXPECT_EQ(mac.data, CbcMac(key, iv, padded));

@@ -137,8 +137,7 @@ std::vector<uint8_t> GenerateKeyWithEcc(AppletContext& ctx, const Command& cmd) 
     if (status != sw::kOk)
         return Answer(status);
     auto found = ctx.state.agreements.find(agreementId);
-    AgreementOperation* op =
-        found == ctx.state.agreements.end() ? nullptr : Running<AgreementOperation>(found->second);
+    AgreementOperation* op = found == ctx.state.agreements.end() ? nullptr : Running<AgreementOperation>(found->second);
     if (op == nullptr || op->appId != appId || op->containerId != containerId)
         return Answer(sw::kDataNotFound);
     PkeyPtr own = AgreementKey(*ref.container);

@@ -122,12 +122,24 @@ std::vector<uint8_t> CipherWithIv(AppletContext& ctx, const Command& cmd) {
     bool ends = false;
     bool restart = false;
     switch (sub) {
-    case 0xA6: encrypt = true; break;
-    case 0xAA: encrypt = true; ends = true; break;
-    case 0xB0: break;
-    case 0xB2: ends = true; break;
-    case 0xAE: restart = true; data.clear(); break;
-    default: return Answer(sw::kWrongData);
+    case 0xA6:
+        encrypt = true;
+        break;
+    case 0xAA:
+        encrypt = true;
+        ends = true;
+        break;
+    case 0xB0:
+        break;
+    case 0xB2:
+        ends = true;
+        break;
+    case 0xAE:
+        restart = true;
+        data.clear();
+        break;
+    default:
+        return Answer(sw::kWrongData);
     }
     uint16_t index = static_cast<uint16_t>((cmd.p1 << 8) | cmd.p2);
     if (index == 0)

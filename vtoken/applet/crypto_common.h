@@ -11,13 +11,13 @@
 namespace vtoken::crypto {
 
 namespace cw {
-inline constexpr uint16_t kKeyPairNotFound = sw::kDataNotFound;         // 0x6A88: no such key pair in the container
-inline constexpr uint16_t kSessionKeyNotFound = 0x6A8C;                 // no session key with that index
-inline constexpr uint16_t kUnwrapKeyNotFound = 0x6A95;                  // nothing to open a wrapped key with
+inline constexpr uint16_t kKeyPairNotFound = sw::kDataNotFound; // 0x6A88: no such key pair in the container
+inline constexpr uint16_t kSessionKeyNotFound = 0x6A8C;         // no session key with that index
+inline constexpr uint16_t kUnwrapKeyNotFound = 0x6A95;          // nothing to open a wrapped key with
 inline constexpr uint16_t kContainerNotFound = 0x6A94;
-inline constexpr uint16_t kVerifyFailed = sw::kWrongData;               // 0x6A80: signature or block refused
-inline constexpr uint16_t kNoOperation = sw::kConditionsNotSatisfied;   // 0x6985: no running digest/cipher/MAC
-inline constexpr uint16_t kNotSupported = sw::kFunctionNotSupported;    // 0x6A81
+inline constexpr uint16_t kVerifyFailed = sw::kWrongData;             // 0x6A80: signature or block refused
+inline constexpr uint16_t kNoOperation = sw::kConditionsNotSatisfied; // 0x6985: no running digest/cipher/MAC
+inline constexpr uint16_t kNotSupported = sw::kFunctionNotSupported;  // 0x6A81
 } // namespace cw
 
 // The session keys a token holds at once; one more is refused with 0x6A84.

@@ -13,10 +13,14 @@ namespace {
 // DigestInit's algorithm byte is the low byte of the SGD identifier.
 const EVP_MD* DigestFor(uint8_t algorithm) {
     switch (algorithm) {
-    case 0x01: return EVP_sm3();
-    case 0x02: return EVP_sha1();
-    case 0x04: return EVP_sha256();
-    default: return nullptr;
+    case 0x01:
+        return EVP_sm3();
+    case 0x02:
+        return EVP_sha1();
+    case 0x04:
+        return EVP_sha256();
+    default:
+        return nullptr;
     }
 }
 

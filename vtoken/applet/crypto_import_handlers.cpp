@@ -75,7 +75,7 @@ std::vector<uint8_t> ImportEccKeyPair(AppletContext& ctx, const Command& cmd) {
     DataReader in(cmd.data);
     uint16_t appId = in.U16();
     uint16_t containerId = in.U16();
-    in.U32();  // envelope version
+    in.U32(); // envelope version
     uint32_t algorithm = in.U32();
     std::vector<uint8_t> wrappedKey;
     bool formOk = ReadSm2CipherForm(in, &wrappedKey);

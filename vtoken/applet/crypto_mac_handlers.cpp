@@ -32,7 +32,7 @@ std::vector<uint8_t> MacInit(AppletContext& ctx, const Command& cmd) {
     uint32_t algorithm = in.U32();
     std::vector<uint8_t> iv = in.Bytes(in.U16());
     uint32_t padding = in.U32();
-    in.U32();  // feedback bits: no meaning for a CBC-MAC
+    in.U32(); // feedback bits: no meaning for a CBC-MAC
     if (!DataEnds(in))
         return Answer(sw::kWrongLength);
     SessionKey* key = nullptr;

@@ -60,7 +60,9 @@ std::vector<uint8_t> RandomBytes(size_t count);
 // Big-endian magnitude of `bn`, left-padded with zeros to `width` bytes; empty when it does not fit.
 std::vector<uint8_t> BnToFixed(const BIGNUM* bn, size_t width);
 BnPtr BnFromBytes(const uint8_t* data, size_t size);
-inline BnPtr BnFromBytes(const std::vector<uint8_t>& v) { return BnFromBytes(v.data(), v.size()); }
+inline BnPtr BnFromBytes(const std::vector<uint8_t>& v) {
+    return BnFromBytes(v.data(), v.size());
+}
 
 // Message digests by name ("SM3", "SHA1", "SHA256"); empty on failure.
 std::vector<uint8_t> Digest(const char* name, const uint8_t* data, size_t size);

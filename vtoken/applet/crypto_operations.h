@@ -15,15 +15,15 @@ namespace vtoken::crypto {
 struct CipherOperation : CryptoOperation {
     uint16_t keyIndex = 0;
     uint32_t algorithm = 0;
-    bool loose = false;              // started by a command that carries its IV (no init command)
-    std::vector<uint8_t> iv;         // the IV it was started with
+    bool loose = false;      // started by a command that carries its IV (no init command)
+    std::vector<uint8_t> iv; // the IV it was started with
     std::unique_ptr<BlockCipher> cipher;
 };
 
 struct MacOperation : CryptoOperation {
     uint16_t keyIndex = 0;
     std::unique_ptr<BlockCipher> cbc;
-    std::vector<uint8_t> lastBlock;  // empty until some data was processed
+    std::vector<uint8_t> lastBlock; // empty until some data was processed
 };
 
 struct DigestOperation : CryptoOperation {
@@ -36,7 +36,7 @@ struct AgreementOperation : CryptoOperation {
     uint32_t algorithm = 0;
     std::vector<uint8_t> ownId;
     SecretBytes tempPrivate;
-    std::vector<uint8_t> tempPublic;  // X ‖ Y
+    std::vector<uint8_t> tempPublic; // X ‖ Y
 };
 
 template <typename T> T* Running(const std::unique_ptr<CryptoOperation>& op) {

@@ -19,8 +19,7 @@ std::vector<uint8_t> NumberParam(EVP_PKEY* key, const char* name, size_t width) 
     return BnToFixed(value.get(), width);
 }
 
-bool PushNumber(OSSL_PARAM_BLD* bld, const char* name, const uint8_t* data, size_t size,
-                std::vector<BnPtr>& keep) {
+bool PushNumber(OSSL_PARAM_BLD* bld, const char* name, const uint8_t* data, size_t size, std::vector<BnPtr>& keep) {
     BnPtr value = BnFromBytes(data, size);
     if (!value || OSSL_PARAM_BLD_push_BN(bld, name, value.get()) != 1)
         return false;
@@ -148,8 +147,8 @@ bool ExportParts(EVP_PKEY* key, PrivateParts* parts) {
     parts->dp = SecretBytes(NumberParam(key, OSSL_PKEY_PARAM_RSA_EXPONENT1, k / 2));
     parts->dq = SecretBytes(NumberParam(key, OSSL_PKEY_PARAM_RSA_EXPONENT2, k / 2));
     parts->qinv = SecretBytes(NumberParam(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, k / 2));
-    return !parts->n.empty() && !parts->e.empty() && !parts->d.empty() && !parts->p.empty() &&
-           !parts->q.empty() && !parts->dp.empty() && !parts->dq.empty() && !parts->qinv.empty();
+    return !parts->n.empty() && !parts->e.empty() && !parts->d.empty() && !parts->p.empty() && !parts->q.empty() &&
+           !parts->dp.empty() && !parts->dq.empty() && !parts->qinv.empty();
 }
 
 bool RawPublic(EVP_PKEY* key, const uint8_t* in, size_t size, std::vector<uint8_t>* out) {

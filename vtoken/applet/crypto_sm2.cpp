@@ -300,8 +300,8 @@ std::vector<uint8_t> Za(const uint8_t* xy, const uint8_t* id, size_t idSize) {
     BnPtr p(BN_new()), a(BN_new()), b(BN_new()), gx(BN_new()), gy(BN_new());
     if (!bnCtx || !p || !a || !b || !gx || !gy ||
         EC_GROUP_get_curve(Group(), p.get(), a.get(), b.get(), bnCtx.get()) != 1 ||
-        EC_POINT_get_affine_coordinates(Group(), EC_GROUP_get0_generator(Group()), gx.get(), gy.get(),
-                                        bnCtx.get()) != 1)
+        EC_POINT_get_affine_coordinates(Group(), EC_GROUP_get0_generator(Group()), gx.get(), gy.get(), bnCtx.get()) !=
+            1)
         return {};
     std::vector<uint8_t> input;
     size_t bits = idSize * 8;
@@ -364,8 +364,8 @@ bool ExchangeKey(const ExchangeSide& own, const uint8_t* peerPublic, const uint8
         EC_POINT_is_at_infinity(Group(), shared.get()))
         return false;
     uint8_t octets[1 + kPointBytes];
-    if (EC_POINT_point2oct(Group(), shared.get(), POINT_CONVERSION_UNCOMPRESSED, octets, sizeof octets,
-                           bnCtx.get()) != sizeof octets)
+    if (EC_POINT_point2oct(Group(), shared.get(), POINT_CONVERSION_UNCOMPRESSED, octets, sizeof octets, bnCtx.get()) !=
+        sizeof octets)
         return false;
     std::vector<uint8_t> z(octets + 1, octets + sizeof octets);
     OPENSSL_cleanse(octets, sizeof octets);

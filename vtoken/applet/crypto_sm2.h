@@ -13,8 +13,8 @@
 namespace vtoken::crypto::sm2 {
 
 inline constexpr size_t kFieldBytes = 32;
-inline constexpr size_t kPointBytes = 64;         // X ‖ Y
-inline constexpr size_t kCipherOverhead = 96;     // C1.x ‖ C1.y ‖ C3 in front of C2
+inline constexpr size_t kPointBytes = 64;     // X ‖ Y
+inline constexpr size_t kCipherOverhead = 96; // C1.x ‖ C1.y ‖ C3 in front of C2
 inline constexpr char kDefaultId[] = "1234567812345678";
 
 const EC_GROUP* Group();
@@ -46,9 +46,9 @@ SecretBytes Kdf(const uint8_t* z, size_t zSize, size_t size);
 
 // One side of the GM/T 0003 key exchange (without the optional confirmation hashes).
 struct ExchangeSide {
-    const uint8_t* staticPrivate;   // d, 32 bytes
-    const uint8_t* tempPrivate;     // r, 32 bytes
-    const uint8_t* tempPublic;      // R = [r]G, X ‖ Y
+    const uint8_t* staticPrivate; // d, 32 bytes
+    const uint8_t* tempPrivate;   // r, 32 bytes
+    const uint8_t* tempPublic;    // R = [r]G, X ‖ Y
 };
 // Computes K = KDF(x ‖ y ‖ Zinitiator ‖ Zresponder, size) with the point [t](P + [x̄p]Rp).
 bool ExchangeKey(const ExchangeSide& own, const uint8_t* peerPublic, const uint8_t* peerTempPublic,

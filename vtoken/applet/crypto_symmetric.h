@@ -55,8 +55,8 @@ private:
 struct KeyedCipher {
     const EVP_CIPHER* cipher = nullptr;
     size_t keyBytes = 0;
-    size_t ivBytes = 0;      // 0 for ECB
-    bool singleDes = false;  // DES runs as triple DES with three equal keys
+    size_t ivBytes = 0;     // 0 for ECB
+    bool singleDes = false; // DES runs as triple DES with three equal keys
 };
 KeyedCipher CipherForAlgorithmByte(uint8_t algorithm, bool cbc);
 
