@@ -276,6 +276,11 @@ protected:
     // Sends one command: the status word, or kSwTransportFailure / CKR_BUFFER_TOO_SMALL.
     TokenStatus SendCommand(const std::vector<uint8_t>& command, unsigned char* pbData = nullptr,
                             CK_ULONG* pulDataLen = nullptr);
+    // Sends one command and keeps the whole answer data (up to the exchange's capacity) in answer.
+    TokenStatus SendForAnswer(const std::vector<uint8_t>& command, std::vector<uint8_t>& answer);
+    // Copies an answer to a caller buffer: with pbOut null only the length is stored; a smaller
+    // capacity stores the needed length and gives CKR_BUFFER_TOO_SMALL.
+    static TokenStatus CopyAnswer(const std::vector<uint8_t>& answer, unsigned char* pbOut, CK_ULONG* pulOutLen);
     // The file commands of both file spaces: insOffset 0 for the first, 1 for the second.
     TokenStatus CreateFileIn(uint8_t insOffset, uint16_t usAppId, const char* pszName, uint32_t ulFileSize,
                              uint8_t bReadRights, uint8_t bWriteRights);
