@@ -205,6 +205,10 @@ TEST_F(DeviceTest, AccessCodeGrantsExactlyTheNextCommand) {
     wrong.back() ^= 1;
     EXPECT_EQ(Sw(wrong), 0x6982);
     EXPECT_EQ(Sw(reset), 0x6982);
+    // A wrong code right after a good one withdraws the grant.
+    ASSERT_EQ(Sw(AccessCodeApdu()), 0x9000);
+    EXPECT_EQ(Sw(wrong), 0x6982);
+    EXPECT_EQ(Sw(reset), 0x6982);
     Bytes shortCode = AccessCodeApdu();
     shortCode.pop_back();
     EXPECT_EQ(Sw(shortCode), 0x6700);

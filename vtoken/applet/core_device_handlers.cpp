@@ -181,6 +181,7 @@ std::vector<uint8_t> ChangeDevAuthKey(AppletContext& ctx, const Command& cmd) {
 
 // C6 8C 38 5A 10 + code: opens the door for the next command only.
 std::vector<uint8_t> AccessCode(AppletContext& ctx, const Command& cmd) {
+    ctx.state.accessCodeGranted = false;
     if (cmd.p1 != identity::kAccessCodeHeader[2] || cmd.p2 != identity::kAccessCodeHeader[3])
         return Answer(sw::kWrongP1P2);
     if (cmd.data.size() != sizeof identity::kAccessCode)

@@ -52,7 +52,11 @@ public:
                 return Answer(macStatus);
             }
         }
+        // Handlers may look at the grant too; it is visible to this one command only.
+        m_state.accessCodeGranted = accessGranted;
         std::vector<uint8_t> answer = (*handler)(ctx, cmd);
+        if (cmd.cla != kClaAccessCode)
+            m_state.accessCodeGranted = false;
         if (ctx.imageChanged && !Persist())
             return Answer(kMemoryFailure);
         return answer;
