@@ -21,4 +21,16 @@ struct usb_bus* CUsbBusListScan::Busses() const {
     return usb_get_busses();
 }
 
+struct usb_device* CUsbBusListScan::FindDevice(const std::string& devicePath) const {
+    for (struct usb_bus* bus = Busses(); bus; bus = bus->next)
+        for (struct usb_device* dev = bus->devices; dev; dev = dev->next)
+            if (FormatUsbDevicePath(dev->filename, bus->dirname) == devicePath)
+                return dev;
+    return nullptr;
+}
+
+std::string FormatUsbDevicePath(const char* fileName, const char* busName) {
+    return std::string(fileName) + ":" + busName;
+}
+
 } // namespace keycore
