@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
@@ -321,7 +322,9 @@ ImageLoad LoadImage(const std::string& dir, TokenImage* image, std::string* erro
         bytes.insert(bytes.end(), buffer, buffer + n);
     }
     std::string why;
-    if (!ParseImage(bytes, image, &why)) {
+    bool parsed = ParseImage(bytes, image, &why);
+    OPENSSL_cleanse(bytes.data(), bytes.size());
+    if (!parsed) {
         if (error)
             *error = path + ": " + why;
         return ImageLoad::Refused;
@@ -330,7 +333,12 @@ ImageLoad LoadImage(const std::string& dir, TokenImage* image, std::string* erro
 }
 
 bool SaveImage(const std::string& dir, const TokenImage& image, std::string* error) {
-    std::vector<uint8_t> bytes = SerializeImage(image);
+    // The serialised image holds the PINs and keys: wipe it however the save ends.
+    struct WipedImage {
+        std::vector<uint8_t> bytes;
+        ~WipedImage() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+    } serialised{SerializeImage(image)};
+    const std::vector<uint8_t>& bytes = serialised.bytes;
     std::string path = dir + "/" + kImageFileName;
     std::string temporary = path + ".tmp";
     auto fail = [&](const std::string& what, const std::string& which) {
