@@ -321,6 +321,7 @@ ImageLoad LoadImage(const std::string& dir, TokenImage* image, std::string* erro
             break;
         bytes.insert(bytes.end(), buffer, buffer + n);
     }
+    OPENSSL_cleanse(buffer, sizeof buffer);
     std::string why;
     bool parsed = ParseImage(bytes, image, &why);
     OPENSSL_cleanse(bytes.data(), bytes.size());
