@@ -1,6 +1,8 @@
 #pragma once
 // The token's volatile state: everything a power cycle (unplug) loses.
 
+#include <openssl/crypto.h>
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -12,6 +14,12 @@ namespace vtoken {
 struct SessionKey {
     uint32_t algorithm = 0;      // SGD algorithm identifier (0x401 SM4-ECB, ...)
     std::vector<uint8_t> key;
+
+    SessionKey() = default;
+    SessionKey(const SessionKey&) = default;
+    SessionKey& operator=(const SessionKey&) = default;
+    // A key dropped for any reason (closed, replaced, power loss) leaves no copy in memory.
+    ~SessionKey() { OPENSSL_cleanse(key.data(), key.size()); }
 };
 
 // State of a running cipher, MAC or digest; owned by the crypto handlers.

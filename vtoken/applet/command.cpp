@@ -21,6 +21,8 @@ std::optional<Command> Command::Parse(const uint8_t* apdu, size_t length) {
         c.data.assign(apdu + 5, apdu + length);
         return c;
     }
+    if (length == 5 && apdu[4] == 0)
+        return c; // CLA INS P1 P2 00: no data and no expected length
     if (length < 7 || apdu[4] != 0)
         return std::nullopt;
     if (length == 7) {
