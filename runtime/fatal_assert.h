@@ -12,5 +12,5 @@ namespace keycore {
 } // namespace keycore
 
 // KEYCORE_ASSERT(res == 0, "void ThreadMutex::Lock()")
-#define KEYCORE_ASSERT(condition, signature)                                                                      \
+#define KEYCORE_ASSERT(condition, signature)                                                                           \
     ((condition) ? static_cast<void>(0) : ::keycore::AssertionFailed(#condition, signature, __FILE__, __LINE__))

@@ -7,12 +7,12 @@ namespace keycore {
 // notification channel).
 enum IpcResult : int {
     kIpcOk = 0,
-    kIpcExists = 1,        // already exists (create) or already attached
-    kIpcMissing = 2,       // does not exist (open)
-    kIpcNoKey = 3,         // no key for the name, or an empty name or size
-    kIpcNotOpen = 4,       // mutex not open; lock or open failure of a shared segment
-    kIpcSystemError = 5,   // a system call failed
-    kIpcTableFull = 6,     // no room left in a registry
+    kIpcExists = 1,      // already exists (create) or already attached
+    kIpcMissing = 2,     // does not exist (open)
+    kIpcNoKey = 3,       // no key for the name, or an empty name or size
+    kIpcNotOpen = 4,     // mutex not open; lock or open failure of a shared segment
+    kIpcSystemError = 5, // a system call failed
+    kIpcTableFull = 6,   // no room left in a registry
 };
 
 } // namespace keycore

@@ -32,7 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DigestCase{"all zero", {}, kNoIpcKey},
         DigestCase{"first eight bytes zero, the rest set",
-                   {0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, kNoIpcKey},
+                   {0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                   kNoIpcKey},
         DigestCase{"low word little-endian", {0x78, 0x56, 0x34, 0x12, 9, 9, 9, 9, 7}, key_t{0x12345678}},
         DigestCase{"bytes 4-15 do not change the key", {0x78, 0x56, 0x34, 0x12, 1, 2, 3, 4, 5, 6}, key_t{0x12345678}},
         DigestCase{"top bit gives a negative key", {0x01, 0, 0, 0x80, 1}, static_cast<key_t>(0x80000001u)},

@@ -63,55 +63,54 @@ TEST_P(ProcessMutexResultTest, GivesItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, ProcessMutexResultTest,
-    ::testing::Values(
-        ResultCase{"create new", [] { return CProcessMutex().Create(kName); }, 0},
-        ResultCase{"create twice",
-                   [] {
-                       CProcessMutex first, second;
-                       first.Create(kName);
-                       return second.Create(kName);
-                   },
-                   1},
-        ResultCase{"create empty name", [] { return CProcessMutex().Create(""); }, 3},
-        ResultCase{"open empty name", [] { return CProcessMutex().Open(""); }, 3},
-        ResultCase{"remove empty name", [] { return CProcessMutex::Remove(""); }, 3},
-        ResultCase{"open missing", [] { return CProcessMutex().Open(kName); }, 2},
-        ResultCase{"remove missing", [] { return CProcessMutex::Remove(kName); }, 2},
-        ResultCase{"open existing",
-                   [] {
-                       CProcessMutex creator, opener;
-                       creator.Create(kName);
-                       return opener.Open(kName);
-                   },
-                   0},
-        ResultCase{"open when already open, even another name",
-                   [] {
-                       CProcessMutex mutex;
-                       mutex.Create(kName);
-                       return mutex.Open("never created");
-                   },
-                   0},
-        ResultCase{"open-or-create missing", [] { return CProcessMutex().OpenOrCreate(kName); }, 0},
-        ResultCase{"lock not open", [] { return CProcessMutex().Lock(); }, 4},
-        ResultCase{"try-lock not open", [] { return CProcessMutex().TryLock(); }, 4},
-        ResultCase{"unlock not open", [] { return CProcessMutex().Unlock(); }, 4},
-        ResultCase{"destroy not open", [] { return CProcessMutex().Destroy(); }, 0},
-        ResultCase{"lock after the semaphore was removed",
-                   [] {
-                       CProcessMutex mutex;
-                       mutex.Create(kName);
-                       CProcessMutex::Remove(kName);
-                       return mutex.Lock();
-                   },
-                   5},
-        ResultCase{"forgotten mutex is not open",
-                   [] {
-                       CProcessMutex mutex;
-                       mutex.Create(kName);
-                       mutex.Forget();
-                       return mutex.Lock();
-                   },
-                   4}),
+    ::testing::Values(ResultCase{"create new", [] { return CProcessMutex().Create(kName); }, 0},
+                      ResultCase{"create twice",
+                                 [] {
+                                     CProcessMutex first, second;
+                                     first.Create(kName);
+                                     return second.Create(kName);
+                                 },
+                                 1},
+                      ResultCase{"create empty name", [] { return CProcessMutex().Create(""); }, 3},
+                      ResultCase{"open empty name", [] { return CProcessMutex().Open(""); }, 3},
+                      ResultCase{"remove empty name", [] { return CProcessMutex::Remove(""); }, 3},
+                      ResultCase{"open missing", [] { return CProcessMutex().Open(kName); }, 2},
+                      ResultCase{"remove missing", [] { return CProcessMutex::Remove(kName); }, 2},
+                      ResultCase{"open existing",
+                                 [] {
+                                     CProcessMutex creator, opener;
+                                     creator.Create(kName);
+                                     return opener.Open(kName);
+                                 },
+                                 0},
+                      ResultCase{"open when already open, even another name",
+                                 [] {
+                                     CProcessMutex mutex;
+                                     mutex.Create(kName);
+                                     return mutex.Open("never created");
+                                 },
+                                 0},
+                      ResultCase{"open-or-create missing", [] { return CProcessMutex().OpenOrCreate(kName); }, 0},
+                      ResultCase{"lock not open", [] { return CProcessMutex().Lock(); }, 4},
+                      ResultCase{"try-lock not open", [] { return CProcessMutex().TryLock(); }, 4},
+                      ResultCase{"unlock not open", [] { return CProcessMutex().Unlock(); }, 4},
+                      ResultCase{"destroy not open", [] { return CProcessMutex().Destroy(); }, 0},
+                      ResultCase{"lock after the semaphore was removed",
+                                 [] {
+                                     CProcessMutex mutex;
+                                     mutex.Create(kName);
+                                     CProcessMutex::Remove(kName);
+                                     return mutex.Lock();
+                                 },
+                                 5},
+                      ResultCase{"forgotten mutex is not open",
+                                 [] {
+                                     CProcessMutex mutex;
+                                     mutex.Create(kName);
+                                     mutex.Forget();
+                                     return mutex.Lock();
+                                 },
+                                 4}),
     [](const ::testing::TestParamInfo<ResultCase>& param) { return testing::CaseName(param.param.label); });
 
 // ---- Semaphore use ----------------------------------------------------------------------------

@@ -51,35 +51,34 @@ TEST_P(ShareMemResultTest, GivesItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, ShareMemResultTest,
-    ::testing::Values(
-        ResultCase{"create new", [] { return CShareMem().Create(kName, 64); }, 0},
-        ResultCase{"create empty name", [] { return CShareMem().Create("", 64); }, 3},
-        ResultCase{"create size 0", [] { return CShareMem().Create(kName, 0); }, 3},
-        ResultCase{"create when attached",
-                   [] {
-                       CShareMem shm;
-                       shm.Create(kName, 64);
-                       return shm.Create("other", 64);
-                   },
-                   1},
-        ResultCase{"create existing name",
-                   [] {
-                       CShareMem first, second;
-                       first.Create(kName, 64);
-                       return second.Create(kName, 64);
-                   },
-                   1},
-        ResultCase{"open empty name", [] { return CShareMem().Open(""); }, 3},
-        ResultCase{"open missing", [] { return CShareMem().Open(kName); }, 5},
-        ResultCase{"open when attached",
-                   [] {
-                       CShareMem shm;
-                       shm.Create(kName, 64);
-                       return shm.Open(kName);
-                   },
-                   1},
-        ResultCase{"detach when not attached", [] { return CShareMem().Detach(); }, 0},
-        ResultCase{"destroy never opened", [] { return CShareMem().Destroy(); }, 5}),
+    ::testing::Values(ResultCase{"create new", [] { return CShareMem().Create(kName, 64); }, 0},
+                      ResultCase{"create empty name", [] { return CShareMem().Create("", 64); }, 3},
+                      ResultCase{"create size 0", [] { return CShareMem().Create(kName, 0); }, 3},
+                      ResultCase{"create when attached",
+                                 [] {
+                                     CShareMem shm;
+                                     shm.Create(kName, 64);
+                                     return shm.Create("other", 64);
+                                 },
+                                 1},
+                      ResultCase{"create existing name",
+                                 [] {
+                                     CShareMem first, second;
+                                     first.Create(kName, 64);
+                                     return second.Create(kName, 64);
+                                 },
+                                 1},
+                      ResultCase{"open empty name", [] { return CShareMem().Open(""); }, 3},
+                      ResultCase{"open missing", [] { return CShareMem().Open(kName); }, 5},
+                      ResultCase{"open when attached",
+                                 [] {
+                                     CShareMem shm;
+                                     shm.Create(kName, 64);
+                                     return shm.Open(kName);
+                                 },
+                                 1},
+                      ResultCase{"detach when not attached", [] { return CShareMem().Detach(); }, 0},
+                      ResultCase{"destroy never opened", [] { return CShareMem().Destroy(); }, 5}),
     [](const ::testing::TestParamInfo<ResultCase>& param) { return testing::CaseName(param.param.label); });
 
 TEST_F(ShareMemTest, ANewSegmentIsZeroedAndAsLargeAsAsked) {

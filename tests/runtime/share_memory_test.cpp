@@ -62,44 +62,43 @@ TEST_P(ShareMemoryResultTest, GivesItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, ShareMemoryResultTest,
-    ::testing::Values(
-        ResultCase{"create new", [] { return CShareMemory().Create(kName, 64, false, nullptr); }, 0},
-        ResultCase{"create empty name", [] { return CShareMemory().Create("", 64, false, nullptr); }, 3},
-        ResultCase{"create size 0", [] { return CShareMemory().Create(kName, 0, false, nullptr); }, 3},
-        ResultCase{"create when attached",
-                   [] {
-                       CShareMemory shm;
-                       shm.Create(kName, 64, false, nullptr);
-                       return shm.Create(kName, 64, false, nullptr);
-                   },
-                   0},
-        ResultCase{"create existing from another object",
-                   [] {
-                       CShareMemory first, second;
-                       first.Create(kName, 64, false, nullptr);
-                       return second.Create(kName, 64, false, nullptr);
-                   },
-                   0},
-        ResultCase{"open empty name", [] { return CShareMemory().Open("", false); }, 3},
-        ResultCase{"open missing", [] { return CShareMemory().Open(kName, false); }, 4},
-        ResultCase{"open with the lock but no segment",
-                   [] {
-                       CProcessMutex lock;
-                       lock.Create(kName + "_mtx");
-                       return CShareMemory().Open(kName, false);
-                   },
-                   4},
-        ResultCase{"open a segment too small for the header",
-                   [] {
-                       CProcessMutex lock;
-                       lock.Create(kName + "_mtx");
-                       CShareMem tiny;
-                       tiny.Create(kName + "_shm", 8);
-                       return CShareMemory().Open(kName, false);
-                   },
-                   4},
-        ResultCase{"lock when not attached", [] { return CShareMemory().Lock(); }, 4},
-        ResultCase{"destroy when not attached", [] { return CShareMemory().Destroy(); }, 4}),
+    ::testing::Values(ResultCase{"create new", [] { return CShareMemory().Create(kName, 64, false, nullptr); }, 0},
+                      ResultCase{"create empty name", [] { return CShareMemory().Create("", 64, false, nullptr); }, 3},
+                      ResultCase{"create size 0", [] { return CShareMemory().Create(kName, 0, false, nullptr); }, 3},
+                      ResultCase{"create when attached",
+                                 [] {
+                                     CShareMemory shm;
+                                     shm.Create(kName, 64, false, nullptr);
+                                     return shm.Create(kName, 64, false, nullptr);
+                                 },
+                                 0},
+                      ResultCase{"create existing from another object",
+                                 [] {
+                                     CShareMemory first, second;
+                                     first.Create(kName, 64, false, nullptr);
+                                     return second.Create(kName, 64, false, nullptr);
+                                 },
+                                 0},
+                      ResultCase{"open empty name", [] { return CShareMemory().Open("", false); }, 3},
+                      ResultCase{"open missing", [] { return CShareMemory().Open(kName, false); }, 4},
+                      ResultCase{"open with the lock but no segment",
+                                 [] {
+                                     CProcessMutex lock;
+                                     lock.Create(kName + "_mtx");
+                                     return CShareMemory().Open(kName, false);
+                                 },
+                                 4},
+                      ResultCase{"open a segment too small for the header",
+                                 [] {
+                                     CProcessMutex lock;
+                                     lock.Create(kName + "_mtx");
+                                     CShareMem tiny;
+                                     tiny.Create(kName + "_shm", 8);
+                                     return CShareMemory().Open(kName, false);
+                                 },
+                                 4},
+                      ResultCase{"lock when not attached", [] { return CShareMemory().Lock(); }, 4},
+                      ResultCase{"destroy when not attached", [] { return CShareMemory().Destroy(); }, 4}),
     [](const ::testing::TestParamInfo<ResultCase>& param) { return testing::CaseName(param.param.label); });
 
 TEST_F(ShareMemoryTest, A4096ByteAreaIsA4104ByteSegmentWithItsHeader) {
@@ -147,10 +146,12 @@ TEST_F(ShareMemoryTest, BumpCounterAdvancesCopiesLocallyAndCallsTheCallback) {
     g_changedBase = nullptr;
     g_changedCalls = 0;
     CShareMemory shm;
-    ASSERT_EQ(shm.Create(kName, 64, true, [](void* pBase) {
-        g_changedBase = pBase;
-        ++g_changedCalls;
-    }), 0);
+    ASSERT_EQ(shm.Create(kName, 64, true,
+                         [](void* pBase) {
+                             g_changedBase = pBase;
+                             ++g_changedCalls;
+                         }),
+              0);
     ASSERT_EQ(shm.Lock(), 0);
     EXPECT_EQ(shm.BumpCounter(), 1u);
     EXPECT_EQ(shm.BumpCounter(), 2u);
