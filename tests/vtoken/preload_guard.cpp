@@ -30,11 +30,8 @@ __attribute__((constructor)) void PreloadReplacement() {
         std::_Exit(3);
     }
     std::string preload = std::string(build) + "/bin/libvtoken-usb.so";
-#if defined(__SANITIZE_ADDRESS__)
-    // The ASan runtime must come first in the preload list.
-    if (Dl_info asan{}; dladdr(dlsym(RTLD_DEFAULT, "__asan_init"), &asan) && asan.dli_fname)
-        preload = std::string(asan.dli_fname) + ":" + preload;
-#endif
+    // Under ASan the program carries the runtime itself; the test environment sets
+    // verify_asan_link_order=0 so that the preloaded library may come first.
     setenv("LD_PRELOAD", preload.c_str(), 1);
     setenv("VTOKEN_TEST_REEXEC", "1", 1);
 
