@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> table(st::kTableSize, 0);
     std::memcpy(table.data(), data, size < table.size() ? size : table.size());
     const std::vector<uint8_t> exact(data, data + size);
-    for (const std::vector<uint8_t>* bytes : {&exact, &table}) {
+    const std::vector<uint8_t>* inputs[] = {&exact, &table};
+    for (const std::vector<uint8_t>* bytes : inputs) {
         const std::vector<st::Record> records = st::ReadRecords(bytes->data(), bytes->size());
         if (records.size() > st::kMaxRecords)
             std::abort();
@@ -24,6 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // What was read can be written back into a whole table at its place, and reads the same.
             std::vector<uint8_t> copy(st::kTableSize, 0);
             if (record.slotId <= st::kMaxRecords) {
+                // The records before it, so that the read does not stop at an empty one.
+                for (uint64_t id = 1; id < record.slotId; ++id)
+                    st::WriteRecord(copy.data(), copy.size(), {id, false, "", "", 9});
                 if (!st::WriteRecord(copy.data(), copy.size(), record))
                     std::abort();
                 st::WriteCount(copy.data(), copy.size(), record.slotId);
