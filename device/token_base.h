@@ -391,7 +391,8 @@ public:
     // INTEGER of a big-endian magnitude. 1, or 0 when the input is too long or an argument is missing.
     virtual int EncodeDerInteger(const unsigned char* pbValue, CK_ULONG ulValueLen, unsigned char* pbOutput,
                                  CK_ULONG* pulOutputLen) = 0;
-    // PKCS #1 RSAPrivateKey. With pbOutput null only the length is stored.
+    // PKCS #1 RSAPrivateKey. With pbOutput null only the length is stored; otherwise *pulOutputLen is
+    // the capacity on entry and a short buffer fails without a write.
     virtual bool EncodeRsaPrivateKey(uint8_t bVersion, const unsigned char* pbModulus, CK_ULONG ulModulusLen,
                                      const unsigned char* pbPublicExponent, CK_ULONG ulPublicExponentLen,
                                      const unsigned char* pbPrivateExponent, CK_ULONG ulPrivateExponentLen,
