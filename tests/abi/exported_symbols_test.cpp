@@ -48,6 +48,26 @@ TEST(ExportedSymbols, OnlyTheCEntryPointsAreExported) {
     }
 }
 
+// An entry point that calls another entry point must reach the library's own function, never a
+// function of the same name that the host program exports: the library is linked so that such
+// calls bind at link time, which leaves no dynamic relocation against an entry point's name.
+TEST(ExportedSymbols, EntryPointsBindInsideTheLibrary) {
+    std::string command = std::string("readelf -W -r '") + KEYCORE_LIBRARY_PATH + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[2048];
+    std::vector<std::string> interposable;
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        // "<offset> <info> <type> <value> <name> + <addend>"
+        char offset[64] = {}, info[64] = {}, type[64] = {}, value[64] = {}, name[900] = {};
+        if (std::sscanf(line, "%63s %63s %63s %63s %899s", offset, info, type, value, name) == 5 &&
+            IsEntryPoint(name))
+            interposable.push_back(std::string(type) + " " + name);
+    }
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    EXPECT_TRUE(interposable.empty()) << "first: " << (interposable.empty() ? "" : interposable.front());
+}
+
 TEST(ExportedSymbols, NameFilterAcceptsEntryPointsAndRefusesHelpers) {
     struct Case {
         const char* name;
