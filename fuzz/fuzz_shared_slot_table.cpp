@@ -11,7 +11,8 @@ namespace st = keycore::slot_table;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The input as given (any length) and as a whole table, zero-filled.
     std::vector<uint8_t> table(st::kTableSize, 0);
-    std::memcpy(table.data(), data, size < table.size() ? size : table.size());
+    if (size > 0)
+        std::memcpy(table.data(), data, size < table.size() ? size : table.size());
     const std::vector<uint8_t> exact(data, data + size);
     const std::vector<uint8_t>* inputs[] = {&exact, &table};
     for (const std::vector<uint8_t>* bytes : inputs) {
