@@ -17,6 +17,13 @@ namespace {
 
 using TokenPinState = TokenTest;
 
+// The flags word of the packed record, read without binding a reference to a misaligned field.
+CK_FLAGS FlagsOf(const AUX_PIN_INFO& info) {
+    uint64_t flags = 0;
+    std::memcpy(&flags, reinterpret_cast<const uint8_t*>(&info) + 4, sizeof flags);
+    return flags;
+}
+
 constexpr CK_FLAGS kUserPinFlags = CKF_USER_PIN_LOCKED | CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY;
 
 TEST_P(TokenPinState, FlagsFollowTheTriesLeftDownToALockedPin) {
@@ -26,9 +33,9 @@ TEST_P(TokenPinState, FlagsFollowTheTriesLeftDownToALockedPin) {
     EXPECT_EQ(info.bUserPinMaxRetries, kDefaultRetries);
     EXPECT_EQ(info.bUserPinCurCounter, kDefaultRetries);
     EXPECT_EQ(info.bSOPinCurCounter, kDefaultRetries);
-    EXPECT_EQ(info.ulTokenFlags & kUserPinFlags, 0u);
-    EXPECT_NE(info.ulTokenFlags & CKF_USER_PIN_TO_BE_CHANGED, 0u) << "the card still has its default PIN";
-    EXPECT_EQ(info.ulTokenFlags, Token().GetTokenFlags());
+    EXPECT_EQ(FlagsOf(info) & kUserPinFlags, 0u);
+    EXPECT_NE(FlagsOf(info) & CKF_USER_PIN_TO_BE_CHANGED, 0u) << "the card still has its default PIN";
+    EXPECT_EQ(FlagsOf(info), Token().GetTokenFlags());
 
     ASSERT_EQ(UserLogin("wrong-pin"), CKR_PIN_INCORRECT);
     EXPECT_EQ(Token().GetTokenFlags() & kUserPinFlags, static_cast<CK_FLAGS>(CKF_USER_PIN_COUNT_LOW));
@@ -36,20 +43,20 @@ TEST_P(TokenPinState, FlagsFollowTheTriesLeftDownToALockedPin) {
         ASSERT_EQ(UserLogin("wrong-pin"), CKR_PIN_INCORRECT);
     ASSERT_EQ(Token().GetPinInfo(&info), CKR_OK);
     EXPECT_EQ(info.bUserPinCurCounter, 2);
-    EXPECT_NE(info.ulTokenFlags & CKF_USER_PIN_COUNT_LOW, 0u);
-    EXPECT_EQ(info.ulTokenFlags & CKF_USER_PIN_FINAL_TRY, 0u);
+    EXPECT_NE(FlagsOf(info) & CKF_USER_PIN_COUNT_LOW, 0u);
+    EXPECT_EQ(FlagsOf(info) & CKF_USER_PIN_FINAL_TRY, 0u);
 
     ASSERT_EQ(UserLogin("wrong-pin"), CKR_PIN_INCORRECT);
     ASSERT_EQ(Token().GetPinInfo(&info), CKR_OK);
     EXPECT_EQ(info.bUserPinCurCounter, 1);
-    EXPECT_NE(info.ulTokenFlags & CKF_USER_PIN_FINAL_TRY, 0u) << "one try left";
-    EXPECT_EQ(info.ulTokenFlags & CKF_USER_PIN_LOCKED, 0u);
+    EXPECT_NE(FlagsOf(info) & CKF_USER_PIN_FINAL_TRY, 0u) << "one try left";
+    EXPECT_EQ(FlagsOf(info) & CKF_USER_PIN_LOCKED, 0u);
 
     EXPECT_EQ(UserLogin("wrong-pin"), CKR_PIN_LOCKED) << "the last try locks the PIN";
     EXPECT_EQ(Token().GetTokenFlags() & kUserPinFlags, static_cast<CK_FLAGS>(CKF_USER_PIN_LOCKED));
     ASSERT_EQ(Token().GetPinInfo(&info), CKR_OK);
     EXPECT_EQ(info.bUserPinCurCounter, 0);
-    EXPECT_EQ(info.ulTokenFlags & kUserPinFlags, static_cast<CK_FLAGS>(CKF_USER_PIN_LOCKED));
+    EXPECT_EQ(FlagsOf(info) & kUserPinFlags, static_cast<CK_FLAGS>(CKF_USER_PIN_LOCKED));
     EXPECT_EQ(UserLogin(kDefaultPin), CKR_PIN_LOCKED) << "even the right PIN";
     uint64_t bytes4to11 = 0;
     std::memcpy(&bytes4to11, reinterpret_cast<const uint8_t*>(&info) + 4, 8);
@@ -61,7 +68,7 @@ TEST_P(TokenPinState, FlagsFollowTheTriesLeftDownToALockedPin) {
     ASSERT_EQ(Token().InitPin(reinterpret_cast<CK_UTF8CHAR_PTR>(&newPin[0]), newPin.size()), CKR_OK);
     ASSERT_EQ(Token().GetPinInfo(&info), CKR_OK);
     EXPECT_EQ(info.bUserPinCurCounter, kDefaultRetries);
-    EXPECT_EQ(info.ulTokenFlags & kUserPinFlags, 0u);
+    EXPECT_EQ(FlagsOf(info) & kUserPinFlags, 0u);
     EXPECT_EQ(UserLogin("fresh-pin"), CKR_OK);
 }
 
@@ -73,7 +80,7 @@ TEST_P(TokenPinState, AWrongSoPinClearsTheSoFlagsAndCountsOnTheCard) {
     AUX_PIN_INFO info;
     ASSERT_EQ(Token().GetPinInfo(&info), CKR_OK);
     EXPECT_EQ(info.bSOPinCurCounter, kDefaultRetries - 1);
-    EXPECT_NE(info.ulTokenFlags & CKF_SO_PIN_COUNT_LOW, 0u);
+    EXPECT_NE(FlagsOf(info) & CKF_SO_PIN_COUNT_LOW, 0u);
 }
 
 struct LoginCase {
@@ -144,7 +151,7 @@ TEST_P(TokenPinState, SetPinClearsTheCallersBuffersAndMapsTheAnswer) {
     EXPECT_EQ(UserLogin("changed-pin"), CKR_OK);
     AUX_PIN_INFO info;
     ASSERT_EQ(Token().GetPinInfo(&info), CKR_OK);
-    EXPECT_EQ(info.ulTokenFlags & CKF_USER_PIN_TO_BE_CHANGED, 0u) << "no longer the default PIN";
+    EXPECT_EQ(FlagsOf(info) & CKF_USER_PIN_TO_BE_CHANGED, 0u) << "no longer the default PIN";
 
     oldPin = "not-it";
     newPin = "whatever";
