@@ -224,8 +224,7 @@ TokenStatus CToken5105::DigestInit(uint8_t bAlgId, const unsigned char* pbPublic
                                    const unsigned char* pbId, CK_ULONG ulIdLen) {
     ApduBuilder command({0x80, 0xB4, 0x00, bAlgId, 0x00});
     if (pbPublicX == nullptr) {
-        // No data: the length field says so (00 00 after the 00 above).
-        command.U16(0);
+        // Without a public key the command is the header and the single 00 byte.
         return SendCommand(command.Get());
     }
     if (pbPublicY == nullptr || pbId == nullptr || ulIdLen == 0 || ulIdLen > kMaxDataField - 72)

@@ -6,6 +6,8 @@
 #include "device/secure_messaging.h"
 #include "token_test_fixture.h"
 
+#include <openssl/evp.h>
+
 #include <cstring>
 
 namespace keycore::test {
@@ -22,6 +24,26 @@ TEST_P(TokenCommandBytes, GenRandomOf600BytesIsThreeCommandsOf255And255And90) {
                                                     "805000000000FF", "8050000000005A"}));
     EXPECT_EQ(random[600], 0xEE) << "nothing past the requested count";
     EXPECT_NE(std::count(random.begin(), random.begin() + 600, 0xEE), 600);
+}
+
+// A digest without a public key starts with the five bytes 80 B4 00 alg 00; the card's SM3 of the
+// data equals OpenSSL's.
+TEST_P(TokenCommandBytes, PlainDigestStartsWithFiveBytesAndMatchesOpenSsl) {
+    const uint8_t kSm3 = 0x01;
+    const std::string data = "the quick brown fox";
+    Commands();
+    ASSERT_EQ(Token().DigestInit(kSm3, nullptr, nullptr, nullptr, 0), kSwSuccess);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"80B4000100"}));
+    unsigned char digest[64] = {};
+    CK_ULONG digestLen = sizeof digest;
+    ASSERT_EQ(Token().DigestFinal(reinterpret_cast<const unsigned char*>(data.data()), data.size(), 32, digest,
+                                  &digestLen),
+              kSwSuccess);
+    unsigned char expected[EVP_MAX_MD_SIZE];
+    unsigned int expectedLen = 0;
+    ASSERT_EQ(EVP_Digest(data.data(), data.size(), expected, &expectedLen, EVP_sm3(), nullptr), 1);
+    ASSERT_EQ(digestLen, expectedLen);
+    EXPECT_EQ(0, std::memcmp(digest, expected, expectedLen));
 }
 
 TEST_P(TokenCommandBytes, GenRandomStopsAtTheFirstFailingStatusWord) {
