@@ -8,8 +8,13 @@
 //   shm-show NAME         open the shared memory NAME, print "size=S counter=C data=D"
 //   shm-write NAME TEXT   open NAME, write TEXT at the start of its data under the lock, bump the counter,
 //                         print "counter=C"
+//   notify-listen NAME    open the channel NAME, register, print "registered PID", then print
+//                         "got LEN TEXT" for each message (TEXT: its first 16 bytes) until killed
+//   notify-send NAME TEXT [PID]  open the channel NAME, broadcast TEXT (to PID only when given), print
+//                         "sent=R"
 
 #include "runtime/process_mutex.h"
+#include "runtime/process_notifier.h"
 #include "runtime/share_memory.h"
 
 #include <unistd.h>
@@ -21,6 +26,7 @@
 
 using keycore::CProcessMutex;
 using keycore::CShareMemory;
+using keycore::ProcessNotifier;
 
 namespace {
 
@@ -101,6 +107,32 @@ int WriteSharedMemory(const std::string& name, const char* text) {
     return 0;
 }
 
+void PrintMessage(void* /*pContext*/, const void* pMessage, uint32_t ulLength) {
+    const int shown = static_cast<int>(ulLength < 16 ? ulLength : 16);
+    std::printf("got %u %.*s\n", ulLength, shown, static_cast<const char*>(pMessage));
+    std::fflush(stdout);
+}
+
+int NotifyListen(const char* name) {
+    ProcessNotifier notifier;
+    notifier.SetCallback(&PrintMessage, nullptr);
+    if (notifier.Open(name) != 0 || notifier.Register() != 0)
+        return 10;
+    std::printf("registered %d\n", static_cast<int>(getpid()));
+    std::fflush(stdout);
+    for (;;)
+        pause();
+}
+
+int NotifySend(const char* name, const char* text, int32_t target) {
+    ProcessNotifier notifier;
+    if (notifier.Open(name) != 0)
+        return 10;
+    std::printf("sent=%d\n", notifier.Broadcast(target, text, static_cast<uint32_t>(std::strlen(text))));
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -115,6 +147,10 @@ int main(int argc, char** argv) {
         return ShowSharedMemory(argv[2]);
     if (command == "shm-write" && argc == 4)
         return WriteSharedMemory(argv[2], argv[3]);
+    if (command == "notify-listen" && argc == 3)
+        return NotifyListen(argv[2]);
+    if (command == "notify-send" && (argc == 4 || argc == 5))
+        return NotifySend(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : 0);
     std::fprintf(stderr, "usage: see the comment at the top of ipc_child.cpp\n");
     return 2;
 }
