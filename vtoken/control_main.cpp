@@ -23,8 +23,11 @@ const char kUsage[] =
     "\n"
     "  serve --state DIR [--socket PATH]   run the daemon (foreground)\n"
     "  plug [--kind bot|hid] [--large] [--blank] [--label L] [--serial S] [--bus N]\n"
+    "       [--vendor 0xNNNN] [--product 0xNNNN]\n"
     "                                      plug a token in; prints \"ID PATH SERIAL\"\n"
-    "                                      (a known serial brings that token back)\n"
+    "                                      (a known serial brings that token back);\n"
+    "                                      --vendor/--product show other USB ids (the\n"
+    "                                      framing stays the one of --kind)\n"
     "  unplug ID                           unplug a token (ID: the id or the serial)\n"
     "  list                                one line per token: ID KIND PATH SERIAL [faults: ...]\n"
     "  fault ID RULE...                    arm faults on a token (each fires once)\n"
@@ -122,6 +125,14 @@ int Plug(const std::vector<std::string>& args, const std::string& socketPath) {
     std::string kind = "bot", label, serial;
     bool large = false, blank = false;
     unsigned long bus = 1;
+    unsigned long vendor = 0, product = 0;
+    // A USB id: 1 to 0xFFFF, decimal or 0x-prefixed hexadecimal.
+    auto parseId = [](const std::string& text, unsigned long* value) {
+        char* end = nullptr;
+        errno = 0;
+        *value = std::strtoul(text.c_str(), &end, 0);
+        return !text.empty() && text[0] != '-' && errno == 0 && *end == '\0' && *value >= 1 && *value <= 0xFFFF;
+    };
     for (size_t i = 0; i < args.size(); ++i) {
         const bool hasValue = i + 1 < args.size();
         if (args[i] == "--kind" && hasValue)
@@ -139,6 +150,12 @@ int Plug(const std::vector<std::string>& args, const std::string& socketPath) {
             bus = std::strtoul(args[++i].c_str(), &end, 10);
             if (*end != '\0' || bus == 0 || bus > 127)
                 return Usage("plug: --bus takes 1 to 127");
+        } else if (args[i] == "--vendor" && hasValue) {
+            if (!parseId(args[++i], &vendor))
+                return Usage("plug: --vendor takes a USB id, 0x0001 to 0xFFFF");
+        } else if (args[i] == "--product" && hasValue) {
+            if (!parseId(args[++i], &product))
+                return Usage("plug: --product takes a USB id, 0x0001 to 0xFFFF");
         } else
             return Usage(("plug: unexpected argument " + args[i]).c_str());
     }
@@ -149,6 +166,7 @@ int Plug(const std::vector<std::string>& args, const std::string& socketPath) {
     vtoken::wire::Writer request;
     request.U8(static_cast<uint8_t>(vtoken::wire::Op::kPlug));
     request.U8(kind == "hid" ? 1 : 0).U8(large).U8(blank).U8(static_cast<uint8_t>(bus)).Str(label).Str(serial);
+    request.U32(static_cast<uint32_t>(vendor)).U32(static_cast<uint32_t>(product));
     return Request(socketPath, request, true);
 }
 

@@ -70,7 +70,7 @@ void Server::ListDevices(wire::Writer& answer) {
     for (const auto& device : devices) {
         const DeviceIdentity& identity = device->Identity();
         answer.U32(identity.id).U8(identity.bus).U8(identity.devnum).U8(static_cast<uint8_t>(identity.kind));
-        answer.U8(identity.large ? 1 : 0).Str(identity.serial);
+        answer.U8(identity.large ? 1 : 0).Str(identity.serial).U32(identity.vendor).U32(identity.product);
     }
 }
 
@@ -126,6 +126,16 @@ void Server::HandlePlug(wire::Reader& request, wire::Writer& answer) {
     plug.bus = request.U8();
     plug.label = request.Str();
     plug.serial = request.Str();
+    if (request.Remaining() > 0) {
+        const uint32_t vendor = request.U32();
+        const uint32_t product = request.U32();
+        if (vendor > 0xFFFF || product > 0xFFFF) {
+            answer.I32(-EINVAL).Str("USB ids are 16-bit");
+            return;
+        }
+        plug.vendor = static_cast<uint16_t>(vendor);
+        plug.product = static_cast<uint16_t>(product);
+    }
     if (!request.Ok() || kind > 1) {
         answer.I32(-EINVAL).Str("malformed plug request");
         return;

@@ -71,6 +71,8 @@ std::shared_ptr<VirtualDevice> TokenRegistry::Plug(const PlugRequest& request, s
     identity.kind = request.kind;
     identity.large = request.large && request.kind == wire::TokenKind::kHid;
     identity.bus = request.bus;
+    identity.vendor = request.vendor;
+    identity.product = request.product;
     identity.devnum = FreeDeviceNumber(request.bus);
     if (identity.devnum == 0) {
         *error = "bus is full";

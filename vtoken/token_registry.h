@@ -26,6 +26,8 @@ struct PlugRequest {
     uint8_t bus = 1;
     std::string label;
     std::string serial;   // empty: a new token with a fresh serial
+    uint16_t vendor = 0;   // 0: the family's vendor id
+    uint16_t product = 0;  // 0: the family's product id for the kind
 };
 
 class TokenRegistry {

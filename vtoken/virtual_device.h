@@ -26,6 +26,10 @@ struct DeviceIdentity {
     uint8_t bus = 1;
     uint8_t devnum = 1;
     std::string serial;
+    // USB ids the device shows; 0 stands for the family's own (vendor, product of the kind). Other
+    // ids plug a device the library must not take for a token.
+    uint16_t vendor = 0;
+    uint16_t product = 0;
 
     // "007:002": device file name, then bus directory, as the library names it.
     std::string Path() const;

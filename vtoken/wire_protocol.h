@@ -17,11 +17,13 @@ namespace vtoken::wire {
 inline constexpr uint32_t kMaxMessage = 1u << 20;
 
 enum class Op : uint8_t {
-    kListDevices = 1,   // -> count, instance u32, per device: id u32, bus u8, devnum u8, kind u8, large u8, serial str
+    kListDevices = 1,   // -> count, instance u32, per device: id u32, bus u8, devnum u8, kind u8, large u8,
+                        //    serial str, vendor u32, product u32
     kOpen = 2,          // id u32 -> 0 or -errno
     kTransfer = 3,      // id u32, type u8, endpoint u8, size u32, data -> count or -errno, data
     kClearHalt = 4,     // id u32, endpoint u8 -> 0 or -errno
-    kPlug = 16,         // kind u8, large u8, blank u8, bus u8, label str, serial str -> id u32, path str
+    kPlug = 16,         // kind u8, large u8, blank u8, bus u8, label str, serial str[, vendor u32, product u32]
+                        //    -> id u32, path str (vendor or product 0: the family's own for the kind)
     kUnplug = 17,       // id str
     kListTokens = 18,   // -> text
     kFault = 19,        // id str, rules str

@@ -72,6 +72,8 @@ bool ListDevices(std::vector<DeviceEntry>* devices, uint32_t* instance) {
         entry.kind = static_cast<wire::TokenKind>(reader.U8());
         entry.large = reader.U8() != 0;
         entry.serial = reader.Str();
+        entry.vendor = static_cast<uint16_t>(reader.U32());
+        entry.product = static_cast<uint16_t>(reader.U32());
         if (reader.Ok())
             devices->push_back(entry);
     }

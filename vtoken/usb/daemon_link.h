@@ -19,6 +19,8 @@ struct DeviceEntry {
     wire::TokenKind kind = wire::TokenKind::kBulkOnly;
     bool large = false;
     std::string serial;
+    uint16_t vendor = 0;    // 0: the family's own
+    uint16_t product = 0;   // 0: the family's own for the kind
 };
 
 // The daemon's socket path, or empty when VTOKEN_SOCKET is not set.

@@ -60,8 +60,8 @@ DeviceNode* NewDeviceNode(const DeviceEntry& entry, uint64_t key, struct usb_bus
     descriptor.bDescriptorType = USB_DT_DEVICE;
     descriptor.bcdUSB = 0x0200;
     descriptor.bMaxPacketSize0 = 64;
-    descriptor.idVendor = ti::kVendorId;
-    descriptor.idProduct = hid ? ti::kProductIdHid : ti::kProductIdBulkOnly;
+    descriptor.idVendor = entry.vendor != 0 ? entry.vendor : ti::kVendorId;
+    descriptor.idProduct = entry.product != 0 ? entry.product : hid ? ti::kProductIdHid : ti::kProductIdBulkOnly;
     descriptor.bcdDevice = ti::kReleaseNumber;
     descriptor.iManufacturer = 1;
     descriptor.iProduct = 2;
