@@ -62,15 +62,19 @@ public:
     virtual ~CCountingSemaphore() = default;
 
     void Post();
+    // Returns once a post is taken, or at once (taking nothing) after Release.
     void Wait();
     // Drops every post not yet consumed.
     void Reset();
+    // Wakes every waiter, present and future.
+    void Release();
     unsigned long Count();
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_posted;
     unsigned long m_ulCount = 0;
+    bool m_bReleased = false;
 };
 
 class CSlotManager {
@@ -122,7 +126,7 @@ public:
     // The monitor's callback; pArg is the manager.
     static CK_RV _SlotEventTokenChangeCallback(void* pArg, KV_SLOT_EVENT& event);
     // The channel's callback with the raw message bytes; pArg is the manager.
-    static void _NotifyCallback(void* pArg, const uint8_t* pbMessage, size_t ulLength);
+    static void _NotifyCallback(void* pArg, const void* pMessage, uint32_t ulLength);
 
 private:
     CK_RV OnDeviceEvent(KV_SLOT_EVENT& event);
