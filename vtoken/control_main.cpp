@@ -31,7 +31,11 @@ const char kUsage[] =
     "  unplug ID                           unplug a token (ID: the id or the serial)\n"
     "  list                                one line per token: ID KIND PATH SERIAL [faults: ...]\n"
     "  fault ID RULE...                    arm faults on a token (each fires once)\n"
-    "  trace [--clear] ID                  print the token's command and answer log in hex\n"
+    "  trace [--clear] [--frames on|off] ID\n"
+    "                                      print the token's command and answer log in hex;\n"
+    "                                      --frames on adds the USB frames from now on\n"
+    "                                      (R> R< HID reports, W> W< Bulk-Only wrappers,\n"
+    "                                      D> D< Bulk-Only data)\n"
     "  stop                                stop the daemon\n"
     "\n"
     "The socket is --socket PATH or $VTOKEN_SOCKET.\n"
@@ -218,12 +222,22 @@ int main(int argc, char** argv) {
         return Request(socketPath, request, false);
     }
     if (command == "trace") {
-        const bool clear = !args.empty() && args[0] == "--clear";
-        if (clear)
-            args.erase(args.begin());
+        bool clear = false;
+        uint8_t frames = 0;
+        while (!args.empty() && args[0].rfind("--", 0) == 0) {
+            if (args[0] == "--clear") {
+                clear = true;
+                args.erase(args.begin());
+            } else if (args[0] == "--frames" && args.size() > 1 && (args[1] == "on" || args[1] == "off")) {
+                frames = args[1] == "on" ? 1 : 2;
+                args.erase(args.begin(), args.begin() + 2);
+            } else {
+                return Usage("usage: vtoken trace [--clear] [--frames on|off] ID");
+            }
+        }
         if (args.size() != 1)
-            return Usage("usage: vtoken trace [--clear] ID");
-        request.U8(static_cast<uint8_t>(Op::kTrace)).Str(args[0]).U8(clear ? 1 : 0);
+            return Usage("usage: vtoken trace [--clear] [--frames on|off] ID");
+        request.U8(static_cast<uint8_t>(Op::kTrace)).Str(args[0]).U8(clear ? 1 : 0).U8(frames);
         return Request(socketPath, request, true);
     }
     if (command == "stop") {

@@ -203,11 +203,17 @@ bool Server::Handle(wire::Reader& request, wire::Writer& answer) {
     case wire::Op::kTrace: {
         const std::string key = request.Str();
         const bool clear = request.U8() != 0;
+        const uint8_t frames = request.Remaining() > 0 ? request.U8() : 0;
         std::shared_ptr<VirtualDevice> device = request.Ok() ? m_registry.Find(key) : nullptr;
-        if (!device)
+        if (!device) {
             answer.I32(-ENODEV).Str("no token " + key + " is plugged in");
-        else
+        } else if (frames > 2) {
+            answer.I32(-EINVAL).Str("malformed trace request");
+        } else {
+            if (frames != 0)
+                device->SetTraceFrames(frames == 1);
             answer.I32(0).Str(device->Trace(clear));
+        }
         return true;
     }
     case wire::Op::kStop:

@@ -2,10 +2,19 @@
 
 namespace vtoken {
 
-void TraceLog::Add(char direction, const uint8_t* bytes, size_t length) {
+void TraceLog::Frame(char marker, bool out, const uint8_t* bytes, size_t length) {
+    if (!m_frames)
+        return;
+    const char prefix[2] = {marker, '\0'};
+    Add(prefix, out ? '>' : '<', bytes, length);
+}
+
+void TraceLog::Add(const char* marker, char direction, const uint8_t* bytes, size_t length) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string line;
-    line.reserve(2 + 2 * length);
+    line.reserve(3 + 2 * length);
+    if (marker)
+        line += marker;
     line += direction;
     line += ' ';
     for (size_t i = 0; i < length; ++i) {

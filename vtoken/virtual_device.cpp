@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "vtoken/applet/token_applet.h"
 #include "vtoken/bulk_only_framing.h"
@@ -43,10 +44,24 @@ int VirtualDevice::AfterTransfer(int result) {
     return result;
 }
 
+void VirtualDevice::TraceFrame(bool out, const uint8_t* data, size_t length) {
+    if (!m_trace.Frames())
+        return;
+    char marker = 'R';
+    if (m_identity.kind == wire::TokenKind::kBulkOnly) {
+        const bool wrapper = out ? length == BulkOnlyFraming::kWrapperSize && std::memcmp(data, "USBC", 4) == 0
+                                 : length == BulkOnlyFraming::kStatusSize && std::memcmp(data, "USBS", 4) == 0;
+        marker = wrapper ? 'W' : 'D';
+    }
+    m_trace.Frame(marker, out, data, length);
+}
+
 int VirtualDevice::Write(wire::TransferType type, uint8_t endpoint, const uint8_t* data, size_t length) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_present)
         return -ENODEV;
+    // Logged as sent, also when the device then refuses it: the host did put it on the wire.
+    TraceFrame(true, data, length);
     return AfterTransfer(m_framing->Write(type, endpoint, data, length));
 }
 
@@ -54,7 +69,10 @@ int VirtualDevice::Read(wire::TransferType type, uint8_t endpoint, size_t size, 
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_present)
         return -ENODEV;
-    return AfterTransfer(m_framing->Read(type, endpoint, size, out));
+    const int result = m_framing->Read(type, endpoint, size, out);
+    if (result > 0)
+        TraceFrame(false, out->data(), static_cast<size_t>(result));
+    return AfterTransfer(result);
 }
 
 int VirtualDevice::ClearHalt(uint8_t endpoint) {
@@ -105,6 +123,11 @@ bool VirtualDevice::ArmFaults(const std::vector<std::string>& rules, std::string
 std::string VirtualDevice::ArmedFaults() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_faults.Describe();
+}
+
+void VirtualDevice::SetTraceFrames(bool on) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_trace.SetFrames(on);
 }
 
 std::string VirtualDevice::Trace(bool clear) {

@@ -61,9 +61,12 @@ public:
     bool ArmFaults(const std::vector<std::string>& rules, std::string* error);
     std::string ArmedFaults() const;
     std::string Trace(bool clear);
+    // Frame lines in the trace (see TraceLog).
+    void SetTraceFrames(bool on);
 
 private:
     int AfterTransfer(int result);
+    void TraceFrame(bool out, const uint8_t* data, size_t length);
     void UnplugLocked();
 
     const DeviceIdentity m_identity;

@@ -27,7 +27,7 @@ enum class Op : uint8_t {
     kUnplug = 17,       // id str
     kListTokens = 18,   // -> text
     kFault = 19,        // id str, rules str
-    kTrace = 20,        // id str, clear u8 -> text
+    kTrace = 20,        // id str, clear u8[, frames u8: 0 unchanged, 1 on, 2 off] -> text
     kStop = 21,
 };
 
