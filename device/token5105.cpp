@@ -64,6 +64,32 @@ size_t SignificantBits(const unsigned char* value, CK_ULONG len) {
     return (len - i) * 8;
 }
 
+// Runs one key-pair generation command and unpacks its answer: the modulus (bits/8 bytes) followed
+// by the 4-byte public exponent.
+template <typename Generate>
+CK_RV GenerateRsaPublicKey(Generate generate, CK_ULONG ulModulusBits, CK_ULONG* pulExponent,
+                           unsigned char* pbModulus, CK_ULONG* pulModulusLen) {
+    if (pulExponent == nullptr || pbModulus == nullptr || pulModulusLen == nullptr || ulModulusBits == 0 ||
+        ulModulusBits > 0xFFFF || ulModulusBits % 8 != 0)
+        return CKR_ARGUMENTS_BAD;
+    std::vector<unsigned char> answer(ulModulusBits / 8 + kRsaExponentSize + kPublicKeyAnswerSize);
+    CK_ULONG answerLen = answer.size();
+    const TokenStatus status = generate(static_cast<uint16_t>(ulModulusBits), answer.data(), &answerLen);
+    if (status != CKR_OK)
+        return status;
+    const CK_ULONG modulusLen = ulModulusBits / 8;
+    if (answerLen < modulusLen + kRsaExponentSize)
+        return CKR_DEVICE_ERROR;
+    if (*pulModulusLen < modulusLen) {
+        *pulModulusLen = modulusLen;
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    std::memcpy(pbModulus, answer.data(), modulusLen);
+    *pulModulusLen = modulusLen;
+    *pulExponent = ReadBe32(answer.data() + modulusLen);
+    return CKR_OK;
+}
+
 } // namespace
 
 CToken5105::CToken5105(CSlot* pSlot, const std::string& devicePath, bool /*bSlotFlag*/)
@@ -359,52 +385,22 @@ CK_RV CToken5105::GenerateRsaKeyPair(uint16_t usContainerId, CK_ULONG ulModulusB
                                      unsigned char* pbModulus, CK_ULONG* pulModulusLen) {
     if (m_pSlot == nullptr)
         return CKR_GENERAL_ERROR;
-    if (pulExponent == nullptr || pbModulus == nullptr || pulModulusLen == nullptr || ulModulusBits == 0 ||
-        ulModulusBits > 0xFFFF || ulModulusBits % 8 != 0)
-        return CKR_ARGUMENTS_BAD;
-    std::vector<unsigned char> answer(ulModulusBits / 8 + kRsaExponentSize + kPublicKeyAnswerSize);
-    CK_ULONG answerLen = answer.size();
-    const TokenStatus status =
-        GenRsaKeyPair(m_usAppId, usContainerId, static_cast<uint16_t>(ulModulusBits), answer.data(), &answerLen);
-    if (status != CKR_OK)
-        return status;
-    const CK_ULONG modulusLen = ulModulusBits / 8;
-    if (answerLen < modulusLen + kRsaExponentSize)
-        return CKR_DEVICE_ERROR;
-    if (*pulModulusLen < modulusLen) {
-        *pulModulusLen = modulusLen;
-        return CKR_BUFFER_TOO_SMALL;
-    }
-    std::memcpy(pbModulus, answer.data(), modulusLen);
-    *pulModulusLen = modulusLen;
-    *pulExponent = ReadBe32(answer.data() + modulusLen);
-    return CKR_OK;
+    return GenerateRsaPublicKey(
+        [&](uint16_t usBits, unsigned char* pbAnswer, CK_ULONG* pulAnswerLen) {
+            return GenRsaKeyPair(m_usAppId, usContainerId, usBits, pbAnswer, pulAnswerLen);
+        },
+        ulModulusBits, pulExponent, pbModulus, pulModulusLen);
 }
 
 CK_RV CToken5105::GenerateRsaKeyPairEx(uint16_t usContainerId, CK_ULONG ulModulusBits, CK_ULONG* pulExponent,
                                        unsigned char* pbModulus, CK_ULONG* pulModulusLen) {
     if (m_pSlot == nullptr)
         return CKR_GENERAL_ERROR;
-    if (pulExponent == nullptr || pbModulus == nullptr || pulModulusLen == nullptr || ulModulusBits == 0 ||
-        ulModulusBits > 0xFFFF || ulModulusBits % 8 != 0)
-        return CKR_ARGUMENTS_BAD;
-    std::vector<unsigned char> answer(ulModulusBits / 8 + kRsaExponentSize + kPublicKeyAnswerSize);
-    CK_ULONG answerLen = answer.size();
-    const TokenStatus status = GenRsaKeyPairEx(true, m_usAppId, usContainerId, static_cast<uint16_t>(ulModulusBits),
-                                               answer.data(), &answerLen);
-    if (status != CKR_OK)
-        return status;
-    const CK_ULONG modulusLen = ulModulusBits / 8;
-    if (answerLen < modulusLen + kRsaExponentSize)
-        return CKR_DEVICE_ERROR;
-    if (*pulModulusLen < modulusLen) {
-        *pulModulusLen = modulusLen;
-        return CKR_BUFFER_TOO_SMALL;
-    }
-    std::memcpy(pbModulus, answer.data(), modulusLen);
-    *pulModulusLen = modulusLen;
-    *pulExponent = ReadBe32(answer.data() + modulusLen);
-    return CKR_OK;
+    return GenerateRsaPublicKey(
+        [&](uint16_t usBits, unsigned char* pbAnswer, CK_ULONG* pulAnswerLen) {
+            return GenRsaKeyPairEx(true, m_usAppId, usContainerId, usBits, pbAnswer, pulAnswerLen);
+        },
+        ulModulusBits, pulExponent, pbModulus, pulModulusLen);
 }
 
 std::string CToken5105::NewContainerName() {

@@ -278,6 +278,11 @@ protected:
                             CK_ULONG* pulDataLen = nullptr);
     // Sends one command and keeps the whole answer data (up to the exchange's capacity) in answer.
     TokenStatus SendForAnswer(const std::vector<uint8_t>& command, std::vector<uint8_t>& answer);
+    // One step of a cipher on a session key (single, update or final, by INS): the command carries
+    // app, ctr, key index and data; the output comes back in pbOutput. The command is wiped after use.
+    TokenStatus SendKeyedCipherStep(uint8_t ins, uint16_t usAppId, uint16_t usContainerId, uint16_t usKeyIndex,
+                                    const unsigned char* pbData, CK_ULONG ulDataLen, unsigned char* pbOutput,
+                                    CK_ULONG* pulOutputLen);
     // Copies an answer to a caller buffer: with pbOut null only the length is stored; a smaller
     // capacity stores the needed length and gives CKR_BUFFER_TOO_SMALL.
     static TokenStatus CopyAnswer(const std::vector<uint8_t>& answer, unsigned char* pbOut, CK_ULONG* pulOutLen);

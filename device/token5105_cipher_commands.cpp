@@ -147,40 +147,37 @@ std::vector<uint8_t> IvDataCommand(uint8_t subCommand, uint32_t ulAlgId, const u
 
 } // namespace
 
-TokenStatus CToken5105::CipherSingle(bool bEncrypt, uint16_t usAppId, uint16_t usContainerId, uint16_t usKeyIndex,
-                                     const unsigned char* pbData, CK_ULONG ulDataLen, unsigned char* pbOutput,
-                                     CK_ULONG* pulOutputLen) {
+TokenStatus CToken5105::SendKeyedCipherStep(uint8_t ins, uint16_t usAppId, uint16_t usContainerId,
+                                            uint16_t usKeyIndex, const unsigned char* pbData, CK_ULONG ulDataLen,
+                                            unsigned char* pbOutput, CK_ULONG* pulOutputLen) {
     if (BadData(pbData, ulDataLen) || pulOutputLen == nullptr)
         return CKR_ARGUMENTS_BAD;
     std::vector<uint8_t> command =
-        KeyedDataCommand(bEncrypt ? 0xA6 : 0xAE, usAppId, usContainerId, usKeyIndex, pbData, ulDataLen, true, 0);
+        KeyedDataCommand(ins, usAppId, usContainerId, usKeyIndex, pbData, ulDataLen, true, 0);
     const TokenStatus status = SendCommand(command, pbOutput, pulOutputLen);
     SecureWipe(command);
     return status;
+}
+
+TokenStatus CToken5105::CipherSingle(bool bEncrypt, uint16_t usAppId, uint16_t usContainerId, uint16_t usKeyIndex,
+                                     const unsigned char* pbData, CK_ULONG ulDataLen, unsigned char* pbOutput,
+                                     CK_ULONG* pulOutputLen) {
+    return SendKeyedCipherStep(bEncrypt ? 0xA6 : 0xAE, usAppId, usContainerId, usKeyIndex, pbData, ulDataLen, pbOutput,
+                               pulOutputLen);
 }
 
 TokenStatus CToken5105::CipherUpdate(bool bEncrypt, uint16_t usAppId, uint16_t usContainerId, uint16_t usKeyIndex,
                                      const unsigned char* pbData, CK_ULONG ulDataLen, unsigned char* pbOutput,
                                      CK_ULONG* pulOutputLen) {
-    if (BadData(pbData, ulDataLen) || pulOutputLen == nullptr)
-        return CKR_ARGUMENTS_BAD;
-    std::vector<uint8_t> command =
-        KeyedDataCommand(bEncrypt ? 0xA8 : 0xB0, usAppId, usContainerId, usKeyIndex, pbData, ulDataLen, true, 0);
-    const TokenStatus status = SendCommand(command, pbOutput, pulOutputLen);
-    SecureWipe(command);
-    return status;
+    return SendKeyedCipherStep(bEncrypt ? 0xA8 : 0xB0, usAppId, usContainerId, usKeyIndex, pbData, ulDataLen, pbOutput,
+                               pulOutputLen);
 }
 
 TokenStatus CToken5105::CipherFinal(bool bEncrypt, uint16_t usAppId, uint16_t usContainerId, uint16_t usKeyIndex,
                                     const unsigned char* pbData, CK_ULONG ulDataLen, unsigned char* pbOutput,
                                     CK_ULONG* pulOutputLen) {
-    if (BadData(pbData, ulDataLen) || pulOutputLen == nullptr)
-        return CKR_ARGUMENTS_BAD;
-    std::vector<uint8_t> command =
-        KeyedDataCommand(bEncrypt ? 0xAA : 0xB2, usAppId, usContainerId, usKeyIndex, pbData, ulDataLen, true, 0);
-    const TokenStatus status = SendCommand(command, pbOutput, pulOutputLen);
-    SecureWipe(command);
-    return status;
+    return SendKeyedCipherStep(bEncrypt ? 0xAA : 0xB2, usAppId, usContainerId, usKeyIndex, pbData, ulDataLen, pbOutput,
+                               pulOutputLen);
 }
 
 TokenStatus CToken5105::CipherUpdateWithIv(bool bEncrypt, uint32_t ulAlgId, const unsigned char* pbIv, CK_ULONG ulIvLen,
