@@ -76,6 +76,7 @@ CK_RV CToken5105HID::OpenDevice() {
     m_ulProductId = opened.idProduct;
     m_hUsb = opened.handle;
     usb_claim_interface(m_hUsb, 0);
+    m_bInputMayBeStale = true;
     return CKR_OK;
 }
 
@@ -102,6 +103,10 @@ CK_RV CToken5105HID::TransmitFrame(const unsigned char* pbCommand, CK_ULONG ulCo
 
     CK_RV rv = CKR_OK;
     try {
+        if (m_bInputMayBeStale) {
+            DrainInput();
+            m_bInputMayBeStale = false;
+        }
         CK_ULONG received = 0;
         rv = Exchange(pbCommand, ulCommandLen, pbResponse, capacity, &received, timeoutMs);
         // 61xx: more answer waits on the token. Each round fetches it over the status word just read.
@@ -122,6 +127,8 @@ CK_RV CToken5105HID::TransmitFrame(const unsigned char* pbCommand, CK_ULONG ulCo
     } catch (...) {
         rv = CKR_GENERAL_ERROR;
     }
+    if (rv != CKR_OK)
+        m_bInputMayBeStale = true;
     const CK_RV unlocked = lock.Release();
     return rv == CKR_OK && unlocked != CKR_OK ? CKR_CANT_LOCK : rv;
 }
@@ -155,6 +162,16 @@ CK_RV CToken5105HID::SendReports(const unsigned char* pbCommand, CK_ULONG ulComm
             return written < 0 ? static_cast<CK_RV>(-written) : CKR_DEVICE_ERROR;
     }
     return CKR_OK;
+}
+
+void CToken5105HID::DrainInput() {
+    uint8_t report[kReportSize];
+    for (int drained = 0; drained < kMaxDrainedReports; ++drained) {
+        // Anything but a report (a timeout above all) means the endpoint is empty.
+        if (usb_interrupt_read(m_hUsb, static_cast<int>(m_ulInEndpoint), reinterpret_cast<char*>(report),
+                               static_cast<int>(kReportSize), kDrainTimeoutMs) <= 0)
+            return;
+    }
 }
 
 int CToken5105HID::ReadReport(uint8_t report[kReportSize], int timeoutMs) {

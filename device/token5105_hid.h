@@ -24,6 +24,10 @@ public:
     static constexpr int kMaxGetResponseRounds = 64;
     // wTotalLength of the configuration that allows large APDUs.
     static constexpr uint16_t kLargePayloadConfigLength = 65;
+    // Draining leftover answer reports before a command: a whole answer of the token's largest send
+    // buffer is 36 reports; the rest of the bound covers echoes left over from a failed exchange.
+    static constexpr int kMaxDrainedReports = 64;
+    static constexpr int kDrainTimeoutMs = 10;
 
     CToken5105HID(CSlot* pSlot, const std::string& devicePath, bool bSlotFlag);
     ~CToken5105HID() override;
@@ -46,6 +50,13 @@ private:
                       int timeoutMs);
     // Reads one report, waiting out busy replies and a missing device (both bounded).
     int ReadReport(uint8_t report[kReportSize], int timeoutMs);
+    // Reads and drops whatever answer reports wait on the IN endpoint. The caller holds the device lock.
+    void DrainInput();
+
+    // The token may hold answer reports nobody read: after a failed exchange, and at open (another
+    // holder of the device may have failed). Reports carry no tag, so the next command would take
+    // them for its own answer; they are drained first. Only then, so a good exchange costs nothing.
+    bool m_bInputMayBeStale = true;
 };
 
 } // namespace keycore

@@ -50,8 +50,8 @@ int HidFraming::DoWrite(const uint8_t* data, size_t length) {
     if (total == 0 || fragment == 0 || fragment > kMaxPayload || offset + fragment > total)
         return Refuse();
     if (offset == 0) {
-        // A new command: whatever the host did not fetch of the last answer is dropped.
-        m_outgoing.clear();
+        // A new command. Reports of an earlier answer that the host never read stay queued in front
+        // of the new answer, as in the device's IN buffer: the host has to drain them itself.
         m_message.clear();
         m_total = total;
     } else if (m_total == 0 || total != m_total || offset != m_message.size()) {
@@ -87,7 +87,8 @@ void HidFraming::QueueAnswer(const std::vector<uint8_t>& answer) {
     } else {
         reports = Fragment(answer);
     }
-    m_outgoing.assign(std::make_move_iterator(reports.begin()), std::make_move_iterator(reports.end()));
+    m_outgoing.insert(m_outgoing.end(), std::make_move_iterator(reports.begin()),
+                      std::make_move_iterator(reports.end()));
     m_echoesLeft = std::exchange(m_faults->echoes, 0u);
     m_busyLeft = std::exchange(m_faults->busyReplies, 0u);
 }

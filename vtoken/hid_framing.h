@@ -3,7 +3,8 @@
 // length, fragment offset, fragment length) and at most 58 payload bytes, both ways. The command
 // runs when its last fragment arrives; the answer is then read report by report. A report of
 // another size, an empty or over-long fragment, a fragment out of order, or one that disagrees
-// with the announced total stalls the OUT endpoint and drops the message.
+// with the announced total stalls the OUT endpoint and drops the message. Answer reports the host
+// does not read stay queued until read or until a port reset, also across later commands.
 
 #include <cstddef>
 #include <cstdint>
