@@ -49,6 +49,17 @@ bool IsUserState(CK_STATE state) {
     return state == CKS_RO_USER_FUNCTIONS || state == CKS_RW_USER_FUNCTIONS;
 }
 
+// The device keeps its label and serial number zero-filled; PKCS#11 callers compare and print these
+// fields as blank-padded texts, so everything from the first zero byte on becomes a blank.
+void BlankPadDeviceText(CK_UTF8CHAR* pField, size_t ulFieldSize) {
+    bool ended = false;
+    for (size_t i = 0; i < ulFieldSize; ++i) {
+        ended = ended || pField[i] == 0;
+        if (ended)
+            pField[i] = ' ';
+    }
+}
+
 void Broadcast(CSlot& slot, CK_ULONG ulEvent) {
     KVCSP11Env::Instance()->SlotManager().BroadcastSlotEvent(slot.GetSlotId(), ulEvent, 0, std::string(),
                                                              std::string(), 0);
@@ -94,7 +105,12 @@ CK_RV GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
         return rv;
     if (CK_RV rv = token->EnsureApplication(); rv != CKR_OK)
         return rv;
-    return token->GetTokenInfo(pInfo);
+    const CK_RV rv = token->GetTokenInfo(pInfo);
+    if (rv == CKR_OK) {
+        BlankPadDeviceText(pInfo->label, sizeof pInfo->label);
+        BlankPadDeviceText(pInfo->serialNumber, sizeof pInfo->serialNumber);
+    }
+    return rv;
 }
 
 CK_RV InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK_UTF8CHAR_PTR pLabel) {
