@@ -110,7 +110,7 @@ void Server::HandleTransfer(wire::Reader& request, wire::Writer& answer) {
         answer.I32(device->Write(type, endpoint, data, dataLength));
         return;
     }
-    std::vector<uint8_t> in;
+    thread_local std::vector<uint8_t> in;   // one per connection thread: no allocation per read
     const int result = device->Read(type, endpoint, size, &in);
     answer.I32(result);
     if (result > 0)
@@ -227,7 +227,9 @@ bool Server::Handle(wire::Reader& request, wire::Writer& answer) {
 void Server::ServeConnection(Connection* connection) {
     std::vector<uint8_t> body;
     wire::Writer answer;
-    while (wire::ReceiveMessage(connection->fd, &body)) {
+    // No spinning here: on a busy machine a spinning daemon thread takes the core its client needs.
+    wire::MessageReader reader;
+    while (reader.Next(connection->fd, &body)) {
         wire::Reader request(body);
         answer.Reset();
         const bool keepRunning = Handle(request, answer);

@@ -1,6 +1,7 @@
 #include "vtoken/wire_protocol.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -115,6 +116,67 @@ bool ReceiveMessage(int fd, std::vector<uint8_t>* body) {
         return false;
     body->resize(length);
     return length == 0 || ReceiveAll(fd, body->data(), length);
+}
+
+bool MessageReader::Fill(int fd, bool spin) {
+    if (m_start == m_end) {
+        m_start = m_end = 0;
+    } else if (m_end == m_buffer.size()) {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_start, m_end - m_start);
+        m_end -= m_start;
+        m_start = 0;
+    }
+    if (m_buffer.size() - m_end < 4096)
+        m_buffer.resize(m_end + 16384);
+    if (spin && m_spinMicros > 0) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(m_spinMicros);
+        do {
+            const ssize_t got = ::recv(fd, m_buffer.data() + m_end, m_buffer.size() - m_end, MSG_DONTWAIT);
+            if (got > 0) {
+                m_end += static_cast<size_t>(got);
+                return true;
+            }
+            if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                return false;
+        } while (std::chrono::steady_clock::now() < until);
+    }
+    for (;;) {
+        const ssize_t got = ::recv(fd, m_buffer.data() + m_end, m_buffer.size() - m_end, 0);
+        if (got > 0) {
+            m_end += static_cast<size_t>(got);
+            return true;
+        }
+        if (got == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+bool MessageReader::Next(int fd, std::vector<uint8_t>* body) {
+    bool first = true;
+    while (m_end - m_start < 4) {
+        if (!Fill(fd, first))
+            return false;
+        first = false;
+    }
+    const uint8_t* prefix = m_buffer.data() + m_start;
+    const uint32_t length = static_cast<uint32_t>(prefix[0]) | static_cast<uint32_t>(prefix[1]) << 8 |
+                            static_cast<uint32_t>(prefix[2]) << 16 | static_cast<uint32_t>(prefix[3]) << 24;
+    if (length > kMaxMessage)
+        return false;
+    if (m_buffer.size() - m_start < 4 + static_cast<size_t>(length) && m_start > 0) {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_start, m_end - m_start);
+        m_end -= m_start;
+        m_start = 0;
+    }
+    if (m_buffer.size() < m_start + 4 + length)
+        m_buffer.resize(m_start + 4 + length);
+    while (m_end - m_start < 4 + static_cast<size_t>(length))
+        if (!Fill(fd, false))
+            return false;
+    body->assign(m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start + 4),
+                 m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start + 4 + length));
+    m_start += 4 + length;
+    return true;
 }
 
 int ConnectTo(const std::string& socketPath) {

@@ -80,6 +80,26 @@ private:
 bool SendAll(int fd, const uint8_t* p, size_t n);
 bool ReceiveMessage(int fd, std::vector<uint8_t>* body);
 
+// Reads messages from a stream socket with as few system calls as it can: one recv usually brings a
+// whole message, and bytes of a following message that arrive with it are kept for the next call.
+// With a spin time it first polls without blocking for that long, which saves the sleep and wake-up
+// of a blocking read when the peer answers within microseconds (each transfer of the usb layer).
+class MessageReader {
+public:
+    explicit MessageReader(int spinMicros = 0) : m_spinMicros(spinMicros) {}
+    // False when the peer has gone or announced a message longer than kMaxMessage.
+    bool Next(int fd, std::vector<uint8_t>* body);
+    // Forgets buffered bytes (a new connection).
+    void Reset() { m_start = m_end = 0; }
+
+private:
+    bool Fill(int fd, bool spin);
+    int m_spinMicros;
+    std::vector<uint8_t> m_buffer;
+    size_t m_start = 0;
+    size_t m_end = 0;
+};
+
 // Connects to the daemon's socket; returns the descriptor or -1 with errno set.
 int ConnectTo(const std::string& socketPath);
 

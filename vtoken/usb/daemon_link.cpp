@@ -17,6 +17,7 @@ bool DaemonConnection::Connect() {
         return false;
     m_fd = wire::ConnectTo(path);
     m_pid = ::getpid();
+    m_reader.Reset();
     return m_fd >= 0;
 }
 
@@ -37,7 +38,8 @@ bool DaemonConnection::Call() {
         return false;
     if (m_fd < 0)
         return false;
-    if (!wire::Call(m_fd, m_request.Finish(), &m_answer)) {
+    const std::vector<uint8_t>& request = m_request.Finish();
+    if (!wire::SendAll(m_fd, request.data(), request.size()) || !m_reader.Next(m_fd, &m_answer)) {
         Close();
         return false;
     }
