@@ -58,7 +58,9 @@ TEST_F(MonitorRecognitionTest, DevicesWithForeignIdsGiveNoEventBesideARealToken)
     const Foreign foreign[] = {
         {"unknown product, bot framing", {"--kind", "bot", "--product", "0x0513"}, ti::kVendorId, 0x0513},
         {"unknown product, hid framing", {"--kind", "hid", "--product", "0xbeef"}, ti::kVendorId, 0xbeef},
-        {"other vendor, token product", {"--kind", "hid", "--vendor", IdText(otherVendor)}, otherVendor,
+        {"other vendor, token product",
+         {"--kind", "hid", "--vendor", IdText(otherVendor)},
+         otherVendor,
          ti::kProductIdHid},
     };
     for (const Foreign& f : foreign) {

@@ -11,14 +11,14 @@ using HidStaleTest = TransportTest;
 TEST_F(HidStaleTest, CommandAfterAFailedExchangeGetsItsOwnAnswer) {
     struct Case {
         std::vector<std::string> rules;
-        size_t failedLength;   // data bytes of the answer left behind
+        size_t failedLength; // data bytes of the answer left behind
         CK_RV failure;
     };
     const Case cases[] = {
-        {{"echo:21"}, 70, CKR_DATA_INVALID},       // a two-report answer behind the 21st echo
-        {{"echo:30"}, 300, CKR_DATA_INVALID},      // nine more echoes and six reports left
-        {{"timeout"}, 200, CKR_GENERAL_ERROR},     // the first answer read times out
-        {{"disorder"}, 120, CKR_DATA_INVALID},     // refused at the first fragment, the others wait
+        {{"echo:21"}, 70, CKR_DATA_INVALID},   // a two-report answer behind the 21st echo
+        {{"echo:30"}, 300, CKR_DATA_INVALID},  // nine more echoes and six reports left
+        {{"timeout"}, 200, CKR_GENERAL_ERROR}, // the first answer read times out
+        {{"disorder"}, 120, CKR_DATA_INVALID}, // refused at the first fragment, the others wait
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rules[0]);

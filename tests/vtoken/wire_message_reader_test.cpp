@@ -41,13 +41,15 @@ Bytes Message(size_t length, uint8_t seed) {
     return writer.Finish();
 }
 
-Bytes BodyOf(const Bytes& message) { return Bytes(message.begin() + 4, message.end()); }
+Bytes BodyOf(const Bytes& message) {
+    return Bytes(message.begin() + 4, message.end());
+}
 
 TEST(WireMessageReader, MessagesCutAnyWayComeOutWholeAndInOrder) {
     struct Case {
         const char* what;
         std::vector<size_t> lengths;
-        size_t chunk;   // bytes per send; 0: everything in one send
+        size_t chunk; // bytes per send; 0: everything in one send
     };
     const Case cases[] = {
         {"one message, one send", {7}, 0},
@@ -98,7 +100,7 @@ TEST(WireMessageReader, OverLongOrCutMessagesEndTheStream) {
     {
         SocketPair pair;
         Bytes cut = Message(10, 1);
-        cut.resize(8);   // the peer goes away in the middle of the body
+        cut.resize(8); // the peer goes away in the middle of the body
         pair.Send(cut);
         pair.CloseWriter();
         vtoken::wire::MessageReader reader;
