@@ -4,6 +4,7 @@
 #include "pkcs11/slot_mgr.h"
 #include "runtime/thread_mutex.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace keycore {
@@ -17,6 +18,14 @@ std::atomic<bool> g_environmentReady{false};
 ThreadMutex& InitialisationMutex() {
     static ThreadMutex mutex;
     return mutex;
+}
+
+// Static objects are destroyed at exit in the reverse order of their construction. Those that the
+// monitor thread itself brings to life while it scans (inside the USB library, say) come after the
+// environment and would be destroyed while the thread still runs; the monitor is therefore stopped
+// by a handler registered once the environment is up, which runs before any of them goes.
+void StopMonitorAtExit() {
+    KVCSP11Env::Instance()->SlotManager().StopMonitor();
 }
 
 } // namespace
@@ -59,6 +68,9 @@ KVCSP11Env* KVCSP11Env::Instance() {
             initialising = true;
             const bool ready = environment.Initialize();
             initialising = false;
+            static bool stopRegistered = false;
+            if (ready && !stopRegistered)
+                stopRegistered = std::atexit(&StopMonitorAtExit) == 0;
             g_environmentReady.store(ready, std::memory_order_release);
         }
     }
