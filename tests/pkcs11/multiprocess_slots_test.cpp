@@ -128,6 +128,32 @@ TEST_F(P11MultiProcess, LateProcessBuildsSlotsFromTheSharedTable) {
     EXPECT_EQ(late.Call("login " + std::to_string(opened[1]) + " user " + kDefaultPin), Numbers{CKR_OK});
 }
 
+// A process started after a token left finds the empty slot in the table: listed, without token, and
+// filled when the token comes back.
+TEST_F(P11MultiProcess, LateProcessKeepsTheSlotOfAGoneToken) {
+    const auto slots = InitializeWithTokens({{"--kind", "bot"}, {"--kind", "hid"}});
+    ASSERT_EQ(slots, (std::vector<CK_SLOT_ID>{1, 2}));
+    ASSERT_EQ(vtoken::test::RunTool({"unplug", m_tokens[1].id}).exitCode, 0);
+    ASSERT_TRUE(WaitForPresentSlots(1));
+    const CK_SLOT_ID kept = PresentSlots()[0];
+    const CK_SLOT_ID gone = kept == 1 ? 2 : 1;
+
+    PeerProcess& late = StartPeer();
+    EXPECT_EQ(late.Call("list 1"), (Numbers{CKR_OK, 1, kept}));
+    EXPECT_EQ(late.Call("list 0"), (Numbers{CKR_OK, 2, 1, 2}));
+    EXPECT_EQ(late.Call("open " + std::to_string(gone) + " ro")[0], CKR_TOKEN_NOT_PRESENT);
+
+    ASSERT_EQ(late.Call("poll"), (Numbers{CKR_NO_EVENT, 0}));
+    ASSERT_EQ(vtoken::test::RunTool({"plug", "--kind", "hid", "--serial", m_tokens[1].serial}).exitCode, 0);
+    ASSERT_TRUE(WaitForPresentSlots(2));
+    EXPECT_TRUE(Eventually([&] { return late.Call("list 1") == Numbers{CKR_OK, 2, 1, 2}; }));
+    EXPECT_EQ(late.Call("poll"), (Numbers{CKR_OK, gone}));
+    const Numbers opened = late.Call("open " + std::to_string(gone) + " rw");
+    ASSERT_EQ(opened.size(), 2u);
+    ASSERT_EQ(opened[0], CKR_OK);
+    EXPECT_EQ(late.Call("login " + std::to_string(opened[1]) + " user " + kDefaultPin), Numbers{CKR_OK});
+}
+
 // A peer killed with SIGKILL leaves its registry entry and FIFO behind; the next broadcast of any
 // process removes both and still reaches the live peers.
 TEST_F(P11MultiProcess, KilledPeerIsPrunedByTheNextBroadcast) {
@@ -160,9 +186,24 @@ TEST_F(P11MultiProcess, KilledPeerIsPrunedByTheNextBroadcast) {
         << "the live peer was logged out by the broadcast";
 }
 
-// A wrong PIN in one process logs out every other process holding the token (event 9); the process
-// that typed it was not logged in, and stays so.
-TEST_F(P11MultiProcess, WrongPinInOneProcessLogsOutTheOthers) {
+// What one process does to the token's PINs logs out every other process holding the token: the
+// typist runs `action` on its own RW session (not logged in), and afterwards `pinAfter` is the user
+// PIN that works again everywhere.
+struct PinAction {
+    const char* name;
+    std::string action;   // the peer command, followed by the session handle's place "%s"
+    CK_RV expected;
+    std::string pinAfter;
+};
+
+void PrintTo(const PinAction& action, std::ostream* os) {
+    *os << action.name;
+}
+
+class P11PinBroadcast : public P11MultiProcess, public ::testing::WithParamInterface<PinAction> {};
+
+TEST_P(P11PinBroadcast, LogsOutTheOtherProcesses) {
+    const PinAction& param = GetParam();
     const auto slots = InitializeWithTokens({{"--kind", "hid"}});
     ASSERT_EQ(slots.size(), 1u);
     const CK_SESSION_HANDLE own = OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION);
@@ -180,13 +221,57 @@ TEST_F(P11MultiProcess, WrongPinInOneProcessLogsOutTheOthers) {
     ASSERT_EQ(other.Call("login " + sessions[1] + " user " + kDefaultPin), Numbers{CKR_OK});
     ASSERT_EQ(other.Call("state " + sessions[1]), (Numbers{CKR_OK, CKS_RW_USER_FUNCTIONS}));
 
-    EXPECT_EQ(typist.Call("login " + sessions[0] + " user 87654321"), Numbers{CKR_PIN_INCORRECT});
+    std::string command = param.action;
+    command.replace(command.find("%s"), 2, sessions[0]);
+    EXPECT_EQ(typist.Call(command), Numbers{param.expected});
     EXPECT_TRUE(Eventually([&] { return SessionInfo(own).state == CKS_RW_PUBLIC_SESSION; }));
     EXPECT_TRUE(Eventually([&] { return other.Call("state " + sessions[1]) == Numbers{CKR_OK, CKS_RW_PUBLIC_SESSION}; }));
     EXPECT_EQ(typist.Call("state " + sessions[0]), (Numbers{CKR_OK, CKS_RW_PUBLIC_SESSION}));
-    // Logged out, not locked out: the right PIN still works everywhere.
-    EXPECT_EQ(C_Login(own, CKU_USER, Pin(kDefaultPin), 8), CKR_OK);
-    EXPECT_EQ(other.Call("login " + sessions[1] + " user " + kDefaultPin), Numbers{CKR_OK});
+    // Logged out, not locked out.
+    EXPECT_EQ(C_Login(own, CKU_USER, Pin(param.pinAfter.c_str()), param.pinAfter.size()), CKR_OK);
+    EXPECT_EQ(other.Call("login " + sessions[1] + " user " + param.pinAfter), Numbers{CKR_OK});
+}
+
+INSTANTIATE_TEST_SUITE_P(Actions, P11PinBroadcast,
+                         ::testing::Values(PinAction{"WrongPin", "login %s user 87654321", CKR_PIN_INCORRECT, kDefaultPin},
+                                           PinAction{"PinChange", "setpin %s 12345678 changed-1", CKR_OK, "changed-1"}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// C_InitToken in one process (without sessions there) logs out the others, which then drop and
+// re-attach their token object: it keeps working in them.
+TEST_F(P11MultiProcess, InitTokenElsewhereLogsOutAndReattaches) {
+    const auto slots = InitializeWithTokens({{"--kind", "bot"}});
+    ASSERT_EQ(slots.size(), 1u);
+    const CK_SESSION_HANDLE own = OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION);
+    ASSERT_EQ(C_Login(own, CKU_USER, Pin(kDefaultPin), 8), CKR_OK);
+    PeerProcess& initializer = StartPeer();
+    EXPECT_EQ(initializer.Call(std::string("inittoken 1 ") + kDefaultPin), Numbers{CKR_OK});
+    EXPECT_TRUE(Eventually([&] { return SessionInfo(own).state == CKS_RW_PUBLIC_SESSION; }));
+    // The re-attach may still be running; the token is usable once it is done.
+    EXPECT_TRUE(Eventually([&] { return C_Login(own, CKU_USER, Pin(kDefaultPin), 8) == CKR_OK; }));
+    CK_TOKEN_INFO info{};
+    EXPECT_EQ(C_GetTokenInfo(slots[0], &info), CKR_OK);
+    EXPECT_EQ(PresentSlots(), slots);
+}
+
+// The process whose monitor scans the buses leaves; another process's monitor takes over, and the
+// tokens it then finds reach the remaining peers through the channel.
+TEST_F(P11MultiProcess, AnotherProcessTakesOverWhenTheScannerLeaves) {
+    PeerProcess& scanner = StartPeer();
+    ASSERT_EQ(scanner.Call("poll"), (Numbers{CKR_NO_EVENT, 0}));
+    ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+    PeerProcess& watcher = StartPeer();
+    m_tokens.push_back(Plug({"--kind", "bot"}));
+    ASSERT_TRUE(WaitForPresentSlots(1));
+    EXPECT_TRUE(Eventually([&] { return watcher.Call("list 1") == Numbers{CKR_OK, 1, 1}; }));
+
+    scanner.Stop();
+    ASSERT_EQ(watcher.Call("poll"), (Numbers{CKR_NO_EVENT, 0}));
+    m_tokens.push_back(Plug({"--kind", "hid"}));
+    ASSERT_TRUE(WaitForPresentSlots(2));
+    EXPECT_EQ(PresentSlots(), (std::vector<CK_SLOT_ID>{1, 2}));
+    EXPECT_TRUE(Eventually([&] { return watcher.Call("list 1") == Numbers{CKR_OK, 2, 1, 2}; }));
+    EXPECT_EQ(watcher.Call("poll"), (Numbers{CKR_OK, 2}));
 }
 
 // A thread blocked in C_WaitForSlotEvent is released by C_Finalize on another thread, while a peer

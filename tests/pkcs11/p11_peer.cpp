@@ -9,6 +9,8 @@
 //   open SLOT ro|rw        C_OpenSession                  -> rv handle
 //   login H so|user PIN    C_Login
 //   logout H               C_Logout
+//   setpin H OLD NEW       C_SetPIN
+//   inittoken SLOT PIN     C_InitToken with the label "peer"
 //   state H                C_GetSessionInfo               -> rv state
 //   pid                                                   -> 0 pid
 //   exit                   leaves without C_Finalize (the library's own exit handling runs)
@@ -16,7 +18,9 @@
 // The environment of the test (VTOKEN_SOCKET, the preloaded libusb replacement) is inherited.
 #include <p11-kit/pkcs11.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -66,6 +70,20 @@ std::string Run(const std::string& line) {
         in >> session >> who >> pin;
         out << C_Login(session, who == "so" ? CKU_SO : CKU_USER,
                        reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size());
+    } else if (command == "setpin") {
+        CK_SESSION_HANDLE session = 0;
+        std::string oldPin, newPin;
+        in >> session >> oldPin >> newPin;
+        out << C_SetPIN(session, reinterpret_cast<CK_UTF8CHAR_PTR>(oldPin.data()), oldPin.size(),
+                        reinterpret_cast<CK_UTF8CHAR_PTR>(newPin.data()), newPin.size());
+    } else if (command == "inittoken") {
+        CK_SLOT_ID slot = 0;
+        std::string pin;
+        in >> slot >> pin;
+        CK_UTF8CHAR label[32];
+        std::fill(std::begin(label), std::end(label), ' ');
+        std::copy_n("peer", 4, label);
+        out << C_InitToken(slot, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size(), label);
     } else if (command == "logout") {
         CK_SESSION_HANDLE session = 0;
         in >> session;
