@@ -158,3 +158,30 @@ TEST_F(P11SlotToken, UserPinFlagsFollowTheTriesLeft) {
 
 } // namespace
 } // namespace keycore::test
+
+namespace keycore::test {
+namespace {
+
+// The shared table has records for identifiers 1 to 10 only; an eleventh token is still served, under
+// an identifier of its own, and the ten others keep theirs.
+TEST_F(P11SlotToken, EleventhTokenIsServedBeyondTheTable) {
+    ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+    for (int i = 0; i < 11; ++i) {
+        m_tokens.push_back(Plug({"--kind", i % 2 ? "hid" : "bot", "--serial", "many-" + std::to_string(i)}));
+        ASSERT_TRUE(WaitForPresentSlots(i + 1)) << "token " << i;
+    }
+    std::vector<CK_SLOT_ID> expected;
+    for (CK_SLOT_ID id = 1; id <= 11; ++id)
+        expected.push_back(id);
+    EXPECT_EQ(PresentSlots(), expected);
+    EXPECT_EQ(SlotOfSerial(PresentSlots(), "many-10"), 11u);
+
+    ASSERT_EQ(vtoken::test::RunTool({"unplug", m_tokens[10].id}).exitCode, 0);
+    ASSERT_TRUE(WaitForPresentSlots(10));
+    CK_ULONG count = 0;
+    ASSERT_EQ(C_GetSlotList(CK_FALSE, nullptr, &count), CKR_OK);
+    EXPECT_EQ(count, 11u);
+}
+
+} // namespace
+} // namespace keycore::test
