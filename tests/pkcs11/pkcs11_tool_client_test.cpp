@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <ostream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -16,8 +15,8 @@ struct ClientCase {
     const char* name;
     const char* arguments;
     int exitCode;
-    // Each pattern must match somewhere in stdout and stderr together, `times` times.
-    std::vector<std::pair<const char*, int>> patterns;
+    // Each text must occur in stdout and stderr together exactly `times` times.
+    std::vector<std::pair<const char*, int>> texts;
 };
 
 void PrintTo(const ClientCase& c, std::ostream* os) {
@@ -29,9 +28,11 @@ std::string SourceDir() {
     return dir != nullptr ? dir : KEYCORE_SOURCE_DIR_FALLBACK;
 }
 
-int CountMatches(const std::string& text, const std::string& pattern) {
-    const std::regex re(pattern);
-    return static_cast<int>(std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
+int CountOccurrences(const std::string& text, const std::string& literal) {
+    int count = 0;
+    for (size_t at = text.find(literal); at != std::string::npos; at = text.find(literal, at + literal.size()))
+        ++count;
+    return count;
 }
 
 class P11ToolClient : public ::testing::TestWithParam<ClientCase> {};
@@ -44,8 +45,8 @@ TEST_P(P11ToolClient, AnswersAsExpected) {
                                 KEYCORE_LIBRARY_PATH + "' " + c.arguments + " 2>&1";
     const auto result = vtoken::test::RunShell(command);
     EXPECT_EQ(result.exitCode, c.exitCode) << result.out;
-    for (const auto& [pattern, times] : c.patterns)
-        EXPECT_EQ(CountMatches(result.out, pattern), times) << "pattern: " << pattern << "\n" << result.out;
+    for (const auto& [text, times] : c.texts)
+        EXPECT_EQ(CountOccurrences(result.out, text), times) << "text: " << text << "\n" << result.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -54,28 +55,29 @@ INSTANTIATE_TEST_SUITE_P(
         ClientCase{"ListSlots",
                    "-L",
                    0,
-                   {{"Slot 0 \\(0x1\\): ", 1},
-                    {"Slot 1 \\(0x2\\): ", 1},
+                   {{"Slot 0 (0x1): ", 1},
+                    {"Slot 1 (0x2): ", 1},
                     {"token label        : vtoken\n", 2},
                     {"token manufacturer : Quorvel Technologies Co., Ltd.\n", 2},
                     {"token model        : Orvex5100GMG\n", 2},
-                    {"serial num         : VT[0-9A-F]{12}\n", 2},
+                    {"serial num         : VT", 2},
                     {"token flags        : login required, rng, token initialized, PIN initialized", 2}}},
-        ClientCase{"ListTokens", "-T", 0, {{"token label        : vtoken\n", 2}, {"Slot [01] \\(0x[12]\\)", 2}}},
+        ClientCase{
+            "ListTokens", "-T", 0, {{"token label        : vtoken\n", 2}, {"Slot 0 (0x1)", 1}, {"Slot 1 (0x2)", 1}}},
         ClientCase{"ListMechanisms",
                    "-M",
                    0,
-                   {{"Supported mechanisms:\n", 1}, {"\n  RSA-PKCS, keySize=\\{512,2048\\}, hw, encrypt, decrypt", 1}}},
+                   {{"Supported mechanisms:\n", 1}, {"\n  RSA-PKCS, keySize={512,2048}, hw, encrypt, decrypt", 1}}},
         ClientCase{"ShowInfo",
                    "-I",
                    0,
-                   {{"Cryptoki version 2\\.40\n", 1},
-                    {"Manufacturer     Quorvel Technologies Co\\., Ltd\\.\n", 1},
-                    {"Library          Quorvel PKCS#11 Library\\. \\(ver 1\\.20\\)\n", 1}}},
+                   {{"Cryptoki version 2.40\n", 1},
+                    {"Manufacturer     Quorvel Technologies Co., Ltd.\n", 1},
+                    {"Library          Quorvel PKCS#11 Library. (ver 1.20)\n", 1}}},
         ClientCase{"LoginRightPin",
                    "--login --pin 12345678 --generate-random 16 --output-file /dev/null",
                    0,
-                   {{"Using slot 0 with a present token \\(0x1\\)", 1}, {"failed", 0}}},
+                   {{"Using slot 0 with a present token (0x1)", 1}, {"failed", 0}}},
         ClientCase{"LoginWrongPin",
                    "--login --pin 87654321 --generate-random 16",
                    1,
