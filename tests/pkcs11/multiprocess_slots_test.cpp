@@ -24,6 +24,11 @@ using Numbers = std::vector<unsigned long>;
 class P11MultiProcess : public P11Test {
 protected:
     void TearDown() override {
+        for (auto& peer : m_peers) {
+            if (peer->Pid() > 0) {
+                EXPECT_EQ(peer->Stop(), 0) << "a peer did not leave cleanly";
+            }
+        }
         m_peers.clear();
         P11Test::TearDown();
     }
@@ -265,7 +270,7 @@ TEST_F(P11MultiProcess, AnotherProcessTakesOverWhenTheScannerLeaves) {
     ASSERT_TRUE(WaitForPresentSlots(1));
     EXPECT_TRUE(Eventually([&] { return watcher.Call("list 1") == Numbers{CKR_OK, 1, 1}; }));
 
-    scanner.Stop();
+    EXPECT_EQ(scanner.Stop(), 0);
     ASSERT_EQ(watcher.Call("poll"), (Numbers{CKR_NO_EVENT, 0}));
     m_tokens.push_back(Plug({"--kind", "hid"}));
     ASSERT_TRUE(WaitForPresentSlots(2));

@@ -113,10 +113,12 @@ public:
         CloseFds();
     }
 
-    // Asks the peer to leave (its exit handlers run), or kills it if it does not within 10 s.
-    void Stop() {
+    // Asks the peer to leave (its exit handlers run), or kills it if it does not within 10 s. Returns
+    // its exit status: 0 for a clean exit (a sanitizer report makes it non-zero), -1 when it was
+    // killed or not running.
+    int Stop() {
         if (m_pid <= 0)
-            return;
+            return -1;
         Send("exit");
         close(m_in);
         m_in = -1;
@@ -125,11 +127,12 @@ public:
             if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
                 m_pid = -1;
                 CloseFds();
-                return;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             }
             usleep(10000);
         }
         Kill();
+        return -1;
     }
 
 private:
