@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
@@ -78,7 +79,9 @@ TEST_F(P11AuxTable, PinInfoCarriesRetryCountersAndTokenFlags) {
     EXPECT_EQ(pinInfo.bSOPinMaxRetries, 10);
     CK_TOKEN_INFO tokenInfo{};
     ASSERT_EQ(C_GetTokenInfo(slots[0], &tokenInfo), CKR_OK);
-    EXPECT_EQ(pinInfo.ulTokenFlags, tokenInfo.flags);
+    // A copy: the packed field may not be bound to a reference.
+    const uint64_t tokenFlags = pinInfo.ulTokenFlags;
+    EXPECT_EQ(tokenFlags, tokenInfo.flags);
 
     // A wrong PIN shows in the counter.
     const CK_SESSION_HANDLE session = OpenSession(slots[0], CKF_SERIAL_SESSION);
