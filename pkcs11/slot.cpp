@@ -5,6 +5,7 @@
 #include "device/token_identity.h"
 #include "pkcs11/shared_slot_table.h"
 #include "runtime/fatal_assert.h"
+#include "skf/skf_frame.h"
 
 #include <cstring>
 
@@ -186,7 +187,8 @@ CK_RV CSlot::OnSlotEvent(KV_SLOT_EVENT& event) {
         m_bTokenPresent = true;
         break;
     case kSlotEventRemoval:
-        // The SKF handles of this device path go with the SKF frame, which keeps its own table.
+        // The first SKF device handle connected to this device goes with it.
+        GMHandles::Table().RemoveByDevicePath(m_devicePath);
         m_bTokenPresent = false;
         break;
     case 0x109:
