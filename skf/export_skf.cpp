@@ -2,6 +2,7 @@
 // SKF entry frame; a function whose family is not built yet answers SAR_NOTSUPPORTYETERR.
 #include "keycore/skf.h"
 #include "skf/skf_frame.h"
+#include "skf/skf_storage.h"
 
 #define KEYCORE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -108,108 +109,87 @@ KEYCORE_EXPORT ULONG SKF_ClearSecureState(HAPPLICATION hApplication) {
 KEYCORE_EXPORT ULONG SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin,
                                            DWORD dwAdminPinRetryCount, LPSTR szUserPin, DWORD dwUserPinRetryCount,
                                            DWORD dwCreateFileRights, HAPPLICATION* phApplication) {
-    static_cast<void>(hDev), static_cast<void>(szAppName), static_cast<void>(szAdminPin),
-        static_cast<void>(dwAdminPinRetryCount), static_cast<void>(szUserPin), static_cast<void>(dwUserPinRetryCount),
-        static_cast<void>(dwCreateFileRights), static_cast<void>(phApplication);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] {
+        return keycore::SkfCreateApplication(hDev, szAppName, szAdminPin, dwAdminPinRetryCount, szUserPin,
+                                             dwUserPinRetryCount, dwCreateFileRights, phApplication);
+    });
 }
 
 KEYCORE_EXPORT ULONG SKF_EnumApplication(DEVHANDLE hDev, LPSTR szAppName, ULONG* pulSize) {
-    static_cast<void>(hDev), static_cast<void>(szAppName), static_cast<void>(pulSize);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfEnumApplication(hDev, szAppName, pulSize); });
 }
 
 KEYCORE_EXPORT ULONG SKF_DeleteApplication(DEVHANDLE hDev, LPSTR szAppName) {
-    static_cast<void>(hDev), static_cast<void>(szAppName);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfDeleteApplication(hDev, szAppName); });
 }
 
 KEYCORE_EXPORT ULONG SKF_OpenApplication(DEVHANDLE hDev, LPSTR szAppName, HAPPLICATION* phApplication) {
-    static_cast<void>(hDev), static_cast<void>(szAppName), static_cast<void>(phApplication);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfOpenApplication(hDev, szAppName, phApplication); });
 }
 
 KEYCORE_EXPORT ULONG SKF_CloseApplication(HAPPLICATION hApplication) {
-    static_cast<void>(hApplication);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfCloseApplication(hApplication); });
 }
 
 KEYCORE_EXPORT ULONG SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights,
                                     ULONG ulWriteRights) {
-    static_cast<void>(hApplication), static_cast<void>(szFileName), static_cast<void>(ulFileSize),
-        static_cast<void>(ulReadRights), static_cast<void>(ulWriteRights);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry(
+        [&] { return keycore::SkfCreateFile(hApplication, szFileName, ulFileSize, ulReadRights, ulWriteRights); });
 }
 
 KEYCORE_EXPORT ULONG SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName) {
-    static_cast<void>(hApplication), static_cast<void>(szFileName);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfDeleteFile(hApplication, szFileName); });
 }
 
 KEYCORE_EXPORT ULONG SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG* pulSize) {
-    static_cast<void>(hApplication), static_cast<void>(szFileList), static_cast<void>(pulSize);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfEnumFiles(hApplication, szFileList, pulSize); });
 }
 
 KEYCORE_EXPORT ULONG SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE* pFileInfo) {
-    static_cast<void>(hApplication), static_cast<void>(szFileName), static_cast<void>(pFileInfo);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfGetFileInfo(hApplication, szFileName, pFileInfo); });
 }
 
 KEYCORE_EXPORT ULONG SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize,
                                   BYTE* pbOutData, ULONG* pulOutLen) {
-    static_cast<void>(hApplication), static_cast<void>(szFileName), static_cast<void>(ulOffset),
-        static_cast<void>(ulSize), static_cast<void>(pbOutData), static_cast<void>(pulOutLen);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry(
+        [&] { return keycore::SkfReadFile(hApplication, szFileName, ulOffset, ulSize, pbOutData, pulOutLen); });
 }
 
 KEYCORE_EXPORT ULONG SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE* pbData,
                                    ULONG ulSize) {
-    static_cast<void>(hApplication), static_cast<void>(szFileName), static_cast<void>(ulOffset),
-        static_cast<void>(pbData), static_cast<void>(ulSize);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfWriteFile(hApplication, szFileName, ulOffset, pbData, ulSize); });
 }
 
 KEYCORE_EXPORT ULONG SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer) {
-    static_cast<void>(hApplication), static_cast<void>(szContainerName), static_cast<void>(phContainer);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfCreateContainer(hApplication, szContainerName, phContainer); });
 }
 
 KEYCORE_EXPORT ULONG SKF_DeleteContainer(HAPPLICATION hApplication, LPSTR szContainerName) {
-    static_cast<void>(hApplication), static_cast<void>(szContainerName);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfDeleteContainer(hApplication, szContainerName); });
 }
 
 KEYCORE_EXPORT ULONG SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer) {
-    static_cast<void>(hApplication), static_cast<void>(szContainerName), static_cast<void>(phContainer);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfOpenContainer(hApplication, szContainerName, phContainer); });
 }
 
 KEYCORE_EXPORT ULONG SKF_CloseContainer(HCONTAINER hContainer) {
-    static_cast<void>(hContainer);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfCloseContainer(hContainer); });
 }
 
 KEYCORE_EXPORT ULONG SKF_EnumContainer(HAPPLICATION hApplication, LPSTR szContainerName, ULONG* pulSize) {
-    static_cast<void>(hApplication), static_cast<void>(szContainerName), static_cast<void>(pulSize);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfEnumContainer(hApplication, szContainerName, pulSize); });
 }
 
 KEYCORE_EXPORT ULONG SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType) {
-    static_cast<void>(hContainer), static_cast<void>(pulContainerType);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfGetContainerType(hContainer, pulContainerType); });
 }
 
 KEYCORE_EXPORT ULONG SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG ulCertLen) {
-    static_cast<void>(hContainer), static_cast<void>(bSignFlag), static_cast<void>(pbCert),
-        static_cast<void>(ulCertLen);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfImportCertificate(hContainer, bSignFlag, pbCert, ulCertLen); });
 }
 
 KEYCORE_EXPORT ULONG SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG* pulCertLen) {
-    static_cast<void>(hContainer), static_cast<void>(bSignFlag), static_cast<void>(pbCert),
-        static_cast<void>(pulCertLen);
-    return SAR_NOTSUPPORTYETERR;
+    return RunSkfEntry([&] { return keycore::SkfExportCertificate(hContainer, bSignFlag, pbCert, pulCertLen); });
 }
 
 KEYCORE_EXPORT ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen) {
