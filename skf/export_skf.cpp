@@ -1,6 +1,8 @@
 // The exported SKF entry points. Each one is a shell that runs its family's implementation inside the
 // SKF entry frame; a function whose family is not built yet answers SAR_NOTSUPPORTYETERR.
 #include "keycore/skf.h"
+#include "skf/skf_access.h"
+#include "skf/skf_device.h"
 #include "skf/skf_frame.h"
 #include "skf/skf_storage.h"
 
@@ -9,101 +11,79 @@
 using keycore::RunSkfEntry;
 
 KEYCORE_EXPORT ULONG SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* pulEvent) {
-    static_cast<void>(szDevName), static_cast<void>(pulDevNameLen), static_cast<void>(pulEvent);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfWaitForDevEvent(szDevName, pulDevNameLen, pulEvent);
 }
 
 KEYCORE_EXPORT ULONG SKF_CancelWaitForDevEvent(void) {
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfCancelWaitForDevEvent();
 }
 
 KEYCORE_EXPORT ULONG SKF_EnumDev(BOOL bPresent, LPSTR szNameList, ULONG* pulSize) {
-    static_cast<void>(bPresent), static_cast<void>(szNameList), static_cast<void>(pulSize);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfEnumDev(bPresent, szNameList, pulSize);
 }
 
 KEYCORE_EXPORT ULONG SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev) {
-    static_cast<void>(szName), static_cast<void>(phDev);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfConnectDev(szName, phDev);
 }
 
 KEYCORE_EXPORT ULONG SKF_DisConnectDev(DEVHANDLE hDev) {
-    static_cast<void>(hDev);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfDisConnectDev(hDev);
 }
 
 KEYCORE_EXPORT ULONG SKF_GetDevState(LPSTR szDevName, ULONG* pulDevState) {
-    static_cast<void>(szDevName), static_cast<void>(pulDevState);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfGetDevState(szDevName, pulDevState);
 }
 
 KEYCORE_EXPORT ULONG SKF_SetLabel(DEVHANDLE hDev, LPSTR szLabel) {
-    static_cast<void>(hDev), static_cast<void>(szLabel);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfSetLabel(hDev, szLabel);
 }
 
 KEYCORE_EXPORT ULONG SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo) {
-    static_cast<void>(hDev), static_cast<void>(pDevInfo);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfGetDevInfo(hDev, pDevInfo);
 }
 
 KEYCORE_EXPORT ULONG SKF_LockDev(DEVHANDLE hDev, ULONG ulTimeOut) {
-    static_cast<void>(hDev), static_cast<void>(ulTimeOut);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfLockDev(hDev, ulTimeOut);
 }
 
 KEYCORE_EXPORT ULONG SKF_UnlockDev(DEVHANDLE hDev) {
-    static_cast<void>(hDev);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfUnlockDev(hDev);
 }
 
 KEYCORE_EXPORT ULONG SKF_Transmit(DEVHANDLE hDev, BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData,
                                   ULONG* pulDataLen) {
-    static_cast<void>(hDev), static_cast<void>(pbCommand), static_cast<void>(ulCommandLen), static_cast<void>(pbData),
-        static_cast<void>(pulDataLen);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfTransmit(hDev, pbCommand, ulCommandLen, pbData, pulDataLen);
 }
 
 KEYCORE_EXPORT ULONG SKF_ChangeDevAuthKey(DEVHANDLE hDev, BYTE* pbKeyValue, ULONG ulKeyLen) {
-    static_cast<void>(hDev), static_cast<void>(pbKeyValue), static_cast<void>(ulKeyLen);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfChangeDevAuthKey(hDev, pbKeyValue, ulKeyLen);
 }
 
 KEYCORE_EXPORT ULONG SKF_DevAuth(DEVHANDLE hDev, BYTE* pbAuthData, ULONG ulLen) {
-    static_cast<void>(hDev), static_cast<void>(pbAuthData), static_cast<void>(ulLen);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfDevAuth(hDev, pbAuthData, ulLen);
 }
 
 KEYCORE_EXPORT ULONG SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin, LPSTR szNewPin,
                                    ULONG* pulRetryCount) {
-    static_cast<void>(hApplication), static_cast<void>(ulPINType), static_cast<void>(szOldPin),
-        static_cast<void>(szNewPin), static_cast<void>(pulRetryCount);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfChangePIN(hApplication, ulPINType, szOldPin, szNewPin, pulRetryCount);
 }
 
 KEYCORE_EXPORT ULONG SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* pulMaxRetryCount,
                                     ULONG* pulRemainRetryCount, BOOL* pbDefaultPin) {
-    static_cast<void>(hApplication), static_cast<void>(ulPINType), static_cast<void>(pulMaxRetryCount),
-        static_cast<void>(pulRemainRetryCount), static_cast<void>(pbDefaultPin);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfGetPINInfo(hApplication, ulPINType, pulMaxRetryCount, pulRemainRetryCount, pbDefaultPin);
 }
 
 KEYCORE_EXPORT ULONG SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szPIN, ULONG* pulRetryCount) {
-    static_cast<void>(hApplication), static_cast<void>(ulPINType), static_cast<void>(szPIN),
-        static_cast<void>(pulRetryCount);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfVerifyPIN(hApplication, ulPINType, szPIN, pulRetryCount);
 }
 
 KEYCORE_EXPORT ULONG SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN,
                                     ULONG* pulRetryCount) {
-    static_cast<void>(hApplication), static_cast<void>(szAdminPIN), static_cast<void>(szNewUserPIN),
-        static_cast<void>(pulRetryCount);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfUnblockPIN(hApplication, szAdminPIN, szNewUserPIN, pulRetryCount);
 }
 
 KEYCORE_EXPORT ULONG SKF_ClearSecureState(HAPPLICATION hApplication) {
-    static_cast<void>(hApplication);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfClearSecureState(hApplication);
 }
 
 KEYCORE_EXPORT ULONG SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin,
@@ -193,8 +173,7 @@ KEYCORE_EXPORT ULONG SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag
 }
 
 KEYCORE_EXPORT ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen) {
-    static_cast<void>(hDev), static_cast<void>(pbRandom), static_cast<void>(ulRandomLen);
-    return SAR_NOTSUPPORTYETERR;
+    return keycore::SkfGenRandom(hDev, pbRandom, ulRandomLen);
 }
 
 KEYCORE_EXPORT ULONG SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEYBLOB* pBlob) {
