@@ -120,10 +120,10 @@ ULONG SarFromStatus(TokenStatus status) {
     return SAR_FAIL;
 }
 
-ULONG SarFromStatus(TokenStatus status, std::initializer_list<SarDeparture> departures) {
-    for (const SarDeparture& departure : departures) {
-        if (departure.status == status)
-            return departure.result;
+ULONG SarFromStatus(TokenStatus status, const SarDeparture* departures, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (departures[i].status == status)
+            return departures[i].result;
     }
     return SarFromStatus(status);
 }

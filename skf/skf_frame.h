@@ -7,6 +7,7 @@
 #include "keycore/skf.h"
 #include "pkcs11/slot.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -90,7 +91,13 @@ struct SarDeparture {
 // The common translation of a token status word; unknown words give SAR_FAIL. 0x698A and 0x6A94 give
 // what their retry gives when the re-selection fails (SAR_APPLICATION_NOT_EXISTS, SAR_FILE_NOT_EXIST).
 ULONG SarFromStatus(TokenStatus status);
-ULONG SarFromStatus(TokenStatus status, std::initializer_list<SarDeparture> departures);
+ULONG SarFromStatus(TokenStatus status, const SarDeparture* departures, size_t count);
+inline ULONG SarFromStatus(TokenStatus status, std::initializer_list<SarDeparture> departures) {
+    return SarFromStatus(status, departures.begin(), departures.size());
+}
+template <size_t N> ULONG SarFromStatus(TokenStatus status, const SarDeparture (&departures)[N]) {
+    return SarFromStatus(status, departures, N);
+}
 
 // Departures of the session-key functions (SKF_SetSymmKey, SKF_ImportSessionKey).
 inline constexpr SarDeparture kSessionKeyDepartures[] = {{0x6A95, SAR_KEYNOTFOUNTERR}};
