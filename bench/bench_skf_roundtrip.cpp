@@ -1,0 +1,259 @@
+// What the SKF layer adds to a token round trip: SKF_GenRandom of 8 bytes through the whole library
+// (handle lookup, slot lookup, slot lock, token object, framing) against the same command sent by hand
+// through the libusb replacement to the same virtual token, on each framing; and SKF_VerifyPIN.
+// Goal: the library adds at most 10% to the raw round trip (compare the medians).
+
+#include "keycore/skf.h"
+
+#include <benchmark/benchmark.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <usb.h>
+#include <vector>
+
+namespace {
+
+const unsigned char kGenRandom8[] = {0x80, 0x50, 0x00, 0x00, 0x00, 0x00, 0x08};
+
+std::string ToolPath() {
+    if (const char* build = std::getenv("KEYCORE_BUILD_DIR"))
+        return std::string(build) + "/bin/vtoken";
+    char self[PATH_MAX] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    const std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
+    return path.substr(0, path.rfind('/')) + "/../bin/vtoken";
+}
+
+// A vtoken daemon of this process with two tokens of each framing, one driven through the library by
+// its device name, one driven by hand by its device path.
+class Bench {
+public:
+    struct Token {
+        std::string path;
+        std::string devName;
+    };
+
+    Bench() {
+        char pattern[] = "/tmp/skf-bench.XXXXXX";
+        m_dir = mkdtemp(pattern) ? pattern : "/tmp";
+        const std::string socket = m_dir + "/vtoken.sock";
+        setenv("VTOKEN_SOCKET", socket.c_str(), 1);
+        m_tool = ToolPath();
+        m_daemon = fork();
+        if (m_daemon == 0) {
+            execl(m_tool.c_str(), "vtoken", "serve", "--state", (m_dir + "/state").c_str(), "--socket", socket.c_str(),
+                  nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 500 && Shell("'" + m_tool + "' list >/dev/null 2>&1") != 0; ++i)
+            usleep(10000);
+        for (const char* kind : {"bot", "hid"}) {
+            Token token;
+            token.path = Plug(kind);
+            token.devName = WaitForNewDevice();
+            m_tokens[kind] = token;
+            // The raw exchanges get a token of their own under USB ids the library does not serve,
+            // so that no second opener shares its framing state.
+            Token raw;
+            raw.path = Plug(kind, " --vendor 0x1234");
+            m_tokens[std::string("raw-") + kind] = raw;
+        }
+    }
+    ~Bench() {
+        for (auto& entry : m_handles)
+            SKF_DisConnectDev(entry.second);
+        Shell("'" + m_tool + "' stop >/dev/null 2>&1");
+        waitpid(m_daemon, nullptr, 0);
+        Shell("rm -rf '" + m_dir + "'");
+    }
+
+    const Token& Get(const char* kind) { return m_tokens[kind]; }
+
+    DEVHANDLE Connect(const char* kind) {
+        auto found = m_handles.find(kind);
+        if (found != m_handles.end())
+            return found->second;
+        DEVHANDLE device = nullptr;
+        std::string name = m_tokens[kind].devName;
+        if (name.empty() || SKF_ConnectDev(&name[0], &device) != SAR_OK)
+            return nullptr;
+        return m_handles[kind] = device;
+    }
+
+private:
+    static int Shell(const std::string& line) { return std::system(line.c_str()); }
+
+    std::string Plug(const char* kind, const char* options = "") {
+        FILE* out = popen(("'" + m_tool + "' plug --kind " + kind + options).c_str(), "r");
+        char line[128] = {};
+        if (out == nullptr)
+            return "";
+        const bool read = fgets(line, sizeof line, out) != nullptr;
+        pclose(out);
+        if (!read)
+            return "";
+        const std::string text(line);
+        const size_t first = text.find(' ');
+        return text.substr(first + 1, text.find(' ', first + 1) - first - 1);
+    }
+
+    // The device name the library lists that no earlier token has.
+    std::string WaitForNewDevice() {
+        for (int i = 0; i < 1000; ++i) {
+            char list[1024] = {};
+            ULONG size = sizeof list;
+            if (SKF_EnumDev(TRUE, list, &size) == SAR_OK) {
+                for (const char* name = list; *name != '\0'; name += std::strlen(name) + 1) {
+                    bool known = false;
+                    for (const auto& entry : m_tokens)
+                        known = known || entry.second.devName == name;
+                    if (!known)
+                        return name;
+                }
+            }
+            usleep(5000);
+        }
+        return "";
+    }
+
+    std::string m_dir;
+    std::string m_tool;
+    pid_t m_daemon = -1;
+    std::map<std::string, Token> m_tokens;
+    std::map<std::string, DEVHANDLE> m_handles;
+};
+
+Bench& Shared() {
+    static Bench bench;
+    return bench;
+}
+
+usb_dev_handle* OpenPath(const std::string& path) {
+    usb_find_busses();
+    usb_find_devices();
+    for (struct usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next)
+        for (struct usb_device* dev = bus->devices; dev != nullptr; dev = dev->next)
+            if (std::string(dev->filename) + ":" + bus->dirname == path)
+                return usb_open(dev);
+    return nullptr;
+}
+
+// Command phase with the APDU, then a data-in phase for the answer; each phase ends with a status.
+bool BulkOnlyGenRandom(usb_dev_handle* h) {
+    // The fixed tag and command block the token's bulk-only transport expects in every wrapper.
+    static const unsigned char kBlock[10] = {0xFF, 'O', 'R', 'V', 'E', 'X', 0, 0, 0, 0x55};
+    unsigned char out[31] = {'U', 'S', 'B', 'C', 0x44, 0x33, 0x22, 0x11, sizeof kGenRandom8, 0, 0, 0, 0x00, 0, 10};
+    std::memcpy(out + 15, kBlock, sizeof kBlock);
+    unsigned char in[31];
+    std::memcpy(in, out, sizeof out);
+    in[8] = 0x40;
+    in[9] = 0x10;
+    in[12] = 0x80;
+    char status[13];
+    char data[4160];
+    return usb_bulk_write(h, 0x02, reinterpret_cast<char*>(out), 31, 1000) == 31 &&
+           usb_bulk_write(h, 0x02, const_cast<char*>(reinterpret_cast<const char*>(kGenRandom8)), 7, 1000) == 7 &&
+           usb_bulk_read(h, 0x81, status, 13, 1000) == 13 &&
+           usb_bulk_write(h, 0x02, reinterpret_cast<char*>(in), 31, 1000) == 31 &&
+           usb_bulk_read(h, 0x81, data, sizeof data, 1000) == 10 && usb_bulk_read(h, 0x81, status, 13, 1000) == 13;
+}
+
+// One report out with the APDU, one report back with the 8 bytes and the status word.
+bool HidGenRandom(usb_dev_handle* h) {
+    char report[64] = {0, 7, 0, 0, 0, 7};
+    std::memcpy(report + 6, kGenRandom8, sizeof kGenRandom8);
+    char in[64];
+    return usb_interrupt_write(h, 0x01, report, 64, 1000) == 64 && usb_interrupt_read(h, 0x81, in, 64, 1000) == 64 &&
+           in[5] == 10;
+}
+
+void RawGenRandom(benchmark::State& state, const char* kind, bool (*exchange)(usb_dev_handle*)) {
+    usb_dev_handle* h = OpenPath(Shared().Get((std::string("raw-") + kind).c_str()).path);
+    if (h == nullptr) {
+        state.SkipWithError("no token");
+        return;
+    }
+    // Start from clear endpoints, as a host does after opening a device.
+    usb_clear_halt(h, 0x02);
+    usb_clear_halt(h, 0x81);
+    for (auto _ : state) {
+        if (!exchange(h)) {
+            state.SkipWithError("exchange failed");
+            break;
+        }
+    }
+    usb_close(h);
+}
+
+void LibraryGenRandom(benchmark::State& state, const char* kind) {
+    const DEVHANDLE device = Shared().Connect(kind);
+    if (device == nullptr) {
+        state.SkipWithError("no device handle");
+        return;
+    }
+    BYTE random[8];
+    for (auto _ : state) {
+        if (SKF_GenRandom(device, random, sizeof random) != SAR_OK) {
+            state.SkipWithError("SKF_GenRandom failed");
+            break;
+        }
+        benchmark::DoNotOptimize(random);
+    }
+}
+
+void LibraryVerifyPin(benchmark::State& state, const char* kind) {
+    const DEVHANDLE device = Shared().Connect(kind);
+    char appName[] = "KEYCORE-APP";
+    HAPPLICATION application = nullptr;
+    if (device == nullptr || SKF_OpenApplication(device, appName, &application) != SAR_OK) {
+        state.SkipWithError("no application");
+        return;
+    }
+    char pin[] = "12345678";
+    for (auto _ : state) {
+        ULONG retries = 0;
+        if (SKF_VerifyPIN(application, USER_TYPE, pin, &retries) != SAR_OK) {
+            state.SkipWithError("SKF_VerifyPIN failed");
+            break;
+        }
+    }
+    SKF_CloseApplication(application);
+}
+
+void BM_RawGenRandom8_BulkOnly(benchmark::State& state) {
+    RawGenRandom(state, "bot", BulkOnlyGenRandom);
+}
+void BM_SkfGenRandom8_BulkOnly(benchmark::State& state) {
+    LibraryGenRandom(state, "bot");
+}
+void BM_RawGenRandom8_Hid(benchmark::State& state) {
+    RawGenRandom(state, "hid", HidGenRandom);
+}
+void BM_SkfGenRandom8_Hid(benchmark::State& state) {
+    LibraryGenRandom(state, "hid");
+}
+void BM_SkfVerifyPIN_BulkOnly(benchmark::State& state) {
+    LibraryVerifyPin(state, "bot");
+}
+void BM_SkfVerifyPIN_Hid(benchmark::State& state) {
+    LibraryVerifyPin(state, "hid");
+}
+
+#define KEYCORE_SKF_BENCH(name)                                                                                        \
+    BENCHMARK(name)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true)
+KEYCORE_SKF_BENCH(BM_RawGenRandom8_BulkOnly);
+KEYCORE_SKF_BENCH(BM_SkfGenRandom8_BulkOnly);
+KEYCORE_SKF_BENCH(BM_RawGenRandom8_Hid);
+KEYCORE_SKF_BENCH(BM_SkfGenRandom8_Hid);
+KEYCORE_SKF_BENCH(BM_SkfVerifyPIN_BulkOnly);
+KEYCORE_SKF_BENCH(BM_SkfVerifyPIN_Hid);
+
+} // namespace
+
+BENCHMARK_MAIN();
