@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace keycore {
@@ -25,6 +26,13 @@ uint32_t BigEndian32(const unsigned char* p) {
            static_cast<uint32_t>(p[3]);
 }
 
+// The current application is the token's, shared by every process: another one closing or switching
+// it makes a file command answer 0x698A. The application is then selected again and the command
+// repeated once.
+TokenStatus FileCommand(SkfSlotUse& call, ULONG* pLoopResult, const std::function<TokenStatus()>& command) {
+    return RunWithReselect(call, {kSwApplicationNotSelected}, false, command, pLoopResult);
+}
+
 ULONG TranslateInfoStep(TokenStatus status) {
     return TranslateWith(status,
                          {{0x6982, SAR_USER_NOT_LOGGED_IN}, {0x6A88, SAR_OBJERR}, {0x6A93, SAR_FILE_NOT_EXIST}});
@@ -34,7 +42,13 @@ ULONG TranslateInfoStep(TokenStatus status) {
 ULONG QueryFileInfo(SkfSlotUse& call, const char* szFileName, uint32_t values[3]) {
     unsigned char info[kFileInfoSize] = {};
     CK_ULONG infoLen = sizeof info;
-    const TokenStatus status = call.token.GetFileInfo(AppIdOf(call), szFileName, info, &infoLen);
+    ULONG loop = SAR_OK;
+    const TokenStatus status = FileCommand(call, &loop, [&] {
+        infoLen = sizeof info;
+        return call.token.GetFileInfo(AppIdOf(call), szFileName, info, &infoLen);
+    });
+    if (loop != SAR_OK)
+        return loop;
     if (status != kSwSuccess)
         return TranslateInfoStep(status);
     if (infoLen < kFileInfoSize)
@@ -55,9 +69,13 @@ ULONG SkfCreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSiz
     if (ulReadRights > kMaxRights || ulWriteRights > kMaxRights)
         return SAR_INVALIDPARAMERR;
     return WithHandleSlot(hApplication, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& call) -> ULONG {
-        const TokenStatus status =
-            call.token.CreateFile(AppIdOf(call), szFileName, ulFileSize, static_cast<uint8_t>(ulReadRights),
-                                  static_cast<uint8_t>(ulWriteRights));
+        ULONG loop = SAR_OK;
+        const TokenStatus status = FileCommand(call, &loop, [&] {
+            return call.token.CreateFile(AppIdOf(call), szFileName, ulFileSize, static_cast<uint8_t>(ulReadRights),
+                                         static_cast<uint8_t>(ulWriteRights));
+        });
+        if (loop != SAR_OK)
+            return loop;
         if (status == kSwSuccess)
             return SAR_OK;
         return TranslateWith(status, {{0x6982, SAR_USER_NOT_LOGGED_IN},
@@ -71,7 +89,11 @@ ULONG SkfDeleteFile(HAPPLICATION hApplication, LPSTR szFileName) {
     if (hApplication == nullptr || szFileName == nullptr)
         return SAR_INVALIDPARAMERR;
     return WithHandleSlot(hApplication, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& call) -> ULONG {
-        const TokenStatus status = call.token.DeleteFile(AppIdOf(call), szFileName);
+        ULONG loop = SAR_OK;
+        const TokenStatus status =
+            FileCommand(call, &loop, [&] { return call.token.DeleteFile(AppIdOf(call), szFileName); });
+        if (loop != SAR_OK)
+            return loop;
         if (status == kSwSuccess)
             return SAR_OK;
         return TranslateWith(status, {{0x6982, SAR_USER_NOT_LOGGED_IN},
@@ -87,7 +109,13 @@ ULONG SkfEnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG* pulSize) 
     return WithHandleSlot(hApplication, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& call) -> ULONG {
         std::vector<char> list(kFileListMax);
         CK_ULONG listLen = list.size();
-        const TokenStatus status = call.token.EnumFiles(AppIdOf(call), list.data(), &listLen);
+        ULONG loop = SAR_OK;
+        const TokenStatus status = FileCommand(call, &loop, [&] {
+            listLen = list.size();
+            return call.token.EnumFiles(AppIdOf(call), list.data(), &listLen);
+        });
+        if (loop != SAR_OK)
+            return loop;
         if (status != kSwSuccess) {
             return TranslateWith(status, {{0x6700, SAR_INDATALENERR},
                                           {0x6982, SAR_USER_NOT_LOGGED_IN},
@@ -145,8 +173,14 @@ ULONG SkfReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, U
         while (*pulOutLen < length) {
             const ULONG piece = std::min(kFilePiece, length - *pulOutLen);
             CK_ULONG got = 0;
-            const TokenStatus status = call.token.ReadFile(AppIdOf(call), szFileName, ulOffset + *pulOutLen, piece,
-                                                           pbOutData + *pulOutLen, &got);
+            ULONG loop = SAR_OK;
+            const TokenStatus status = FileCommand(call, &loop, [&] {
+                got = 0;
+                return call.token.ReadFile(AppIdOf(call), szFileName, ulOffset + *pulOutLen, piece,
+                                           pbOutData + *pulOutLen, &got);
+            });
+            if (loop != SAR_OK)
+                return loop;
             if (status != kSwSuccess) {
                 return TranslateWith(status, {{0x6982, SAR_USER_NOT_LOGGED_IN},
                                               {0x6A93, SAR_FILE_NOT_EXIST},
@@ -170,8 +204,12 @@ ULONG SkfWriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, 
     return WithHandleSlot(hApplication, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& call) -> ULONG {
         for (ULONG done = 0; done < ulSize;) {
             const ULONG piece = std::min(kFilePiece, ulSize - done);
-            const TokenStatus status =
-                call.token.WriteFile(AppIdOf(call), szFileName, ulOffset + done, pbData + done, piece);
+            ULONG loop = SAR_OK;
+            const TokenStatus status = FileCommand(call, &loop, [&] {
+                return call.token.WriteFile(AppIdOf(call), szFileName, ulOffset + done, pbData + done, piece);
+            });
+            if (loop != SAR_OK)
+                return loop;
             if (status != kSwSuccess) {
                 return TranslateWith(status, {{0x6982, SAR_USER_NOT_LOGGED_IN},
                                               {0x6A93, SAR_FILE_NOT_EXIST},

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <thread>
 
 namespace keycore::test {
 namespace {
@@ -203,6 +204,57 @@ TEST_F(FileTest, StatusWordsTranslatePerFunction) {
         ForceStatus(c.ins, c.status);
         EXPECT_EQ((*c.call)(), c.expected) << c.what << " answered " << std::hex << c.status;
     }
+}
+
+// The token's current application is shared by every process; when another one closed it, a file
+// command selects it again once.
+TEST_F(FileTest, ApplicationClosedElsewhereIsSelectedAgain) {
+    CreateFile("kept", 8);
+    FILEATTRIBUTE info;
+    ForceStatus(ins::kFileInfo, 0x698A);
+    EXPECT_EQ(SKF_GetFileInfo(m_app, Text("kept"), &info), SAR_OK);
+    BYTE data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ForceStatus(ins::kWriteFile, 0x698A);
+    EXPECT_EQ(SKF_WriteFile(m_app, Text("kept"), 0, data, 8), SAR_OK);
+    ForceStatus(ins::kWriteFile, 0x698A);
+    ForceStatus(ins::kWriteFile, 0x698A);
+    EXPECT_EQ(SKF_WriteFile(m_app, Text("kept"), 0, data, 8), SAR_FAIL) << "one re-selection only";
+    Fault(m_token, {"clear"});
+    ForceStatus(ins::kEnumFiles, 0x698A);
+    ForceStatus(ins::kOpenApplication, 0x6A8B);
+    ULONG size = 0;
+    EXPECT_EQ(SKF_EnumFiles(m_app, nullptr, &size), SAR_APPLICATION_NOT_EXISTS);
+}
+
+// Another process verifies the PIN and writes, reads back and compares a file of its own on the same
+// token while this process does the same: every command sequence is serialised on the token, so no
+// round may come back different.
+TEST_F(FileTest, TwoProcessesWritingAtOnceKeepTheirDataIntact) {
+    VerifyUserPin();
+    CreateFile("mine", 4500);
+    const std::string peer = SKF_FILE_PEER_PATH;
+    std::thread other([&] {
+        const vtoken::test::ToolResult result = vtoken::test::RunShell(peer + " alpha 25");
+        EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    });
+    const std::vector<BYTE> data = Pattern(4500);
+    for (int round = 0; round < 25; ++round) {
+        ULONG retry = 0;
+        EXPECT_EQ(SKF_VerifyPIN(m_app, kUserPinType, Text(kDefaultPinText), &retry), SAR_OK);
+        EXPECT_EQ(SKF_WriteFile(m_app, Text("mine"), 0, const_cast<BYTE*>(data.data()), 4500), SAR_OK);
+        std::vector<BYTE> out(4500);
+        ULONG outLen = 0;
+        EXPECT_EQ(SKF_ReadFile(m_app, Text("mine"), 0, 4500, out.data(), &outLen), SAR_OK);
+        EXPECT_EQ(outLen, 4500u);
+        EXPECT_EQ(out, data) << "round " << round;
+        if (HasFailure())
+            break;
+    }
+    other.join();
+    // The other process closed the application on its way out; this one's handle still works.
+    FILEATTRIBUTE info;
+    EXPECT_EQ(SKF_GetFileInfo(m_app, Text("alpha"), &info), SAR_OK);
+    EXPECT_EQ(info.FileSize, 4500u);
 }
 
 } // namespace
