@@ -18,8 +18,9 @@ constexpr uint8_t kInsChangeDevAuthKey = 0x12;
 constexpr uint8_t kInsDevKeyTransport = 0x03;
 constexpr uint8_t kInsGenRandom = 0x50;
 
-class SkfDeviceAuthTest : public SkfStorageTest {
+class SkfDeviceAuthTest : public SkfStorageTest, public ::testing::WithParamInterface<const char*> {
 protected:
+    std::vector<std::string> PlugOptions() const override { return {"--kind", GetParam()}; }
     bool OpenDefaultApplication() const override { return false; }
 
     // The authentication value for a 16-byte key: the token's 8-byte challenge and 8 zero bytes,
@@ -51,7 +52,7 @@ protected:
     }
 };
 
-TEST_F(SkfDeviceAuthTest, RandomArgumentsAndHandles) {
+TEST_P(SkfDeviceAuthTest, RandomArgumentsAndHandles) {
     BYTE random[8];
     EXPECT_EQ(SKF_GenRandom(nullptr, random, sizeof random), SAR_INVALIDPARAMERR);
     EXPECT_EQ(SKF_GenRandom(m_dev, nullptr, sizeof random), SAR_INVALIDPARAMERR);
@@ -61,7 +62,7 @@ TEST_F(SkfDeviceAuthTest, RandomArgumentsAndHandles) {
     EXPECT_EQ(SKF_GenRandom(m_dev, random, sizeof random), SAR_FAIL);
 }
 
-TEST_F(SkfDeviceAuthTest, LongRandomComesInPiecesOf2000Bytes) {
+TEST_P(SkfDeviceAuthTest, LongRandomComesInPiecesOf2000Bytes) {
     std::vector<BYTE> first(5000, 0);
     std::vector<BYTE> second(5000, 0);
     TraceLines(m_token, true);
@@ -81,7 +82,7 @@ TEST_F(SkfDeviceAuthTest, LongRandomComesInPiecesOf2000Bytes) {
     EXPECT_FALSE(std::all_of(first.begin() + 4000, first.end(), [](BYTE b) { return b == 0; }));
 }
 
-TEST_F(SkfDeviceAuthTest, DefaultKeyAuthenticatesAndWrongValuesEndInABlockedKey) {
+TEST_P(SkfDeviceAuthTest, DefaultKeyAuthenticatesAndWrongValuesEndInABlockedKey) {
     EXPECT_EQ(AuthenticateWith(kDeviceKey), SAR_OK);
     EXPECT_EQ(AuthenticateWith("0000000000000000"), SAR_FAIL);
     EXPECT_EQ(AuthenticateWith(kDeviceKey), SAR_OK) << "a failure alone does not block";
@@ -97,7 +98,7 @@ TEST_F(SkfDeviceAuthTest, DefaultKeyAuthenticatesAndWrongValuesEndInABlockedKey)
     EXPECT_EQ(AuthenticateWith(kDeviceKey), SAR_PIN_LOCKED) << "a blocked key refuses the right value too";
 }
 
-TEST_F(SkfDeviceAuthTest, DevAuthArguments) {
+TEST_P(SkfDeviceAuthTest, DevAuthArguments) {
     BYTE value[16] = {};
     EXPECT_EQ(SKF_DevAuth(m_dev, nullptr, 16), SAR_INVALIDPARAMERR);
     // Sixteen bytes are sent whatever the length says; a shorter buffer would be read past its end.
@@ -107,7 +108,7 @@ TEST_F(SkfDeviceAuthTest, DevAuthArguments) {
     EXPECT_EQ(SKF_DevAuth(m_dev, value, sizeof value), SAR_PIN_LOCKED);
 }
 
-TEST_F(SkfDeviceAuthTest, ChangedKeyReplacesTheOldOne) {
+TEST_P(SkfDeviceAuthTest, ChangedKeyReplacesTheOldOne) {
     ASSERT_EQ(AuthenticateWith(kDeviceKey), SAR_OK);
     // 32 bytes are accepted; only the first 16 become the key.
     std::string newKey = "ABCDEFGHIJKLMNOPqrstuvwxyz012345";
@@ -121,7 +122,7 @@ TEST_F(SkfDeviceAuthTest, ChangedKeyReplacesTheOldOne) {
     EXPECT_EQ(AuthenticateWith(again), SAR_OK);
 }
 
-TEST_F(SkfDeviceAuthTest, ChangeKeyArgumentsAndTokenRefusals) {
+TEST_P(SkfDeviceAuthTest, ChangeKeyArgumentsAndTokenRefusals) {
     BYTE key[32] = {};
     for (ULONG len : {0u, 8u, 15u, 17u, 24u, 33u})
         EXPECT_EQ(SKF_ChangeDevAuthKey(m_dev, key, len), SAR_INVALIDPARAMERR) << len;
@@ -145,6 +146,9 @@ TEST_F(SkfDeviceAuthTest, ChangeKeyArgumentsAndTokenRefusals) {
     }
     EXPECT_EQ(AuthenticateWith(kDeviceKey), SAR_OK) << "no refused change replaced the key";
 }
+
+// Both transports: the SCSI-style one and HID.
+INSTANTIATE_TEST_SUITE_P(Transports, SkfDeviceAuthTest, ::testing::Values("bot", "hid"));
 
 } // namespace
 } // namespace keycore::test

@@ -23,8 +23,9 @@ constexpr uint8_t kUnblock = 0x1A;
 constexpr uint8_t kClear = 0x1C;
 } // namespace pin_ins
 
-class SkfPinTest : public SkfStorageTest {
+class SkfPinTest : public SkfStorageTest, public ::testing::WithParamInterface<const char*> {
 protected:
+    std::vector<std::string> PlugOptions() const override { return {"--kind", GetParam()}; }
     struct PinInfo {
         ULONG max = kUntouched;
         ULONG left = kUntouched;
@@ -43,7 +44,7 @@ protected:
     }
 };
 
-TEST_F(SkfPinTest, RightAndWrongPinsOfBothTypes) {
+TEST_P(SkfPinTest, RightAndWrongPinsOfBothTypes) {
     ULONG retry = 0;
     EXPECT_EQ(Verify(kUserPinType, kDefaultPinText, &retry), SAR_OK);
     EXPECT_EQ(retry, kUntouched) << "a success leaves the count alone";
@@ -61,7 +62,7 @@ TEST_F(SkfPinTest, RightAndWrongPinsOfBothTypes) {
     EXPECT_EQ(Info(kAdminPinType).left, 10u) << "a right PIN restores the count";
 }
 
-TEST_F(SkfPinTest, VerifyStatusTable) {
+TEST_P(SkfPinTest, VerifyStatusTable) {
     struct Case {
         uint16_t status;
         ULONG result;
@@ -79,7 +80,7 @@ TEST_F(SkfPinTest, VerifyStatusTable) {
     }
 }
 
-TEST_F(SkfPinTest, ApplicationNotSelectedIsSelectedAgainOnce) {
+TEST_P(SkfPinTest, ApplicationNotSelectedIsSelectedAgainOnce) {
     ULONG retry = 0;
     ForceStatus(pin_ins::kVerify, 0x698A);
     EXPECT_EQ(Verify(kUserPinType, kDefaultPinText, &retry), SAR_OK);
@@ -98,7 +99,7 @@ TEST_F(SkfPinTest, ApplicationNotSelectedIsSelectedAgainOnce) {
     EXPECT_EQ(Info(kUserPinType).max, 10u);
 }
 
-TEST_F(SkfPinTest, ArgumentsAndHandles) {
+TEST_P(SkfPinTest, ArgumentsAndHandles) {
     ULONG retry = 0;
     ULONG max = 0;
     ULONG left = 0;
@@ -131,7 +132,7 @@ TEST_F(SkfPinTest, ArgumentsAndHandles) {
     EXPECT_EQ(Info(kUserPinType).left, 10u) << "no refused call reached the token's counters";
 }
 
-TEST_F(SkfPinTest, CounterDownToTheLockAndBackWithUnblock) {
+TEST_P(SkfPinTest, CounterDownToTheLockAndBackWithUnblock) {
     ULONG retry = 0;
     ULONG result = SAR_OK;
     ULONG expectedLeft = 9;
@@ -161,7 +162,7 @@ TEST_F(SkfPinTest, CounterDownToTheLockAndBackWithUnblock) {
     EXPECT_EQ(Verify(kUserPinType, kDefaultPinText, &retry), SAR_PIN_INCORRECT);
 }
 
-TEST_F(SkfPinTest, UnblockStatusTable) {
+TEST_P(SkfPinTest, UnblockStatusTable) {
     // 0x63xx from the unblock command itself is a wrong PIN with the count in its low four bits.
     struct Case {
         uint16_t status;
@@ -183,7 +184,7 @@ TEST_F(SkfPinTest, UnblockStatusTable) {
     EXPECT_EQ(SKF_UnblockPIN(m_app, Text(kDefaultPinText), Text(kOtherPin), &retry), SAR_OK);
 }
 
-TEST_F(SkfPinTest, ChangePinTakesTheNewPinAndReportsAWrongOldOne) {
+TEST_P(SkfPinTest, ChangePinTakesTheNewPinAndReportsAWrongOldOne) {
     ULONG retry = 0;
     ASSERT_EQ(SKF_ChangePIN(m_app, kUserPinType, Text(kDefaultPinText), Text(kOtherPin), &retry), SAR_OK);
     EXPECT_EQ(Verify(kUserPinType, kOtherPin, &retry), SAR_OK);
@@ -199,7 +200,7 @@ TEST_F(SkfPinTest, ChangePinTakesTheNewPinAndReportsAWrongOldOne) {
     EXPECT_EQ(Verify(kAdminPinType, kOtherPin, &retry), SAR_OK);
 }
 
-TEST_F(SkfPinTest, ChangePinRetriesAnUnknownStatusOnceAndMapsTheKnownOnes) {
+TEST_P(SkfPinTest, ChangePinRetriesAnUnknownStatusOnceAndMapsTheKnownOnes) {
     ULONG retry = 0;
     ForceStatus(pin_ins::kChange, 0x6A88);
     EXPECT_EQ(SKF_ChangePIN(m_app, kUserPinType, Text(kDefaultPinText), Text(kOtherPin), &retry), SAR_OK);
@@ -222,7 +223,7 @@ TEST_F(SkfPinTest, ChangePinRetriesAnUnknownStatusOnceAndMapsTheKnownOnes) {
     EXPECT_EQ(Verify(kUserPinType, kOtherPin, &retry), SAR_OK) << "no forced answer changed the PIN";
 }
 
-TEST_F(SkfPinTest, PinInfoOfANewApplicationAndWithoutTheDefaultFlag) {
+TEST_P(SkfPinTest, PinInfoOfANewApplicationAndWithoutTheDefaultFlag) {
     const PinInfo user = Info(kUserPinType);
     EXPECT_EQ(user.max, 10u);
     EXPECT_EQ(user.left, 10u);
@@ -239,7 +240,7 @@ TEST_F(SkfPinTest, PinInfoOfANewApplicationAndWithoutTheDefaultFlag) {
     EXPECT_EQ(max, kUntouched);
 }
 
-TEST_F(SkfPinTest, ClearSecureStateEndsTheLogin) {
+TEST_P(SkfPinTest, ClearSecureStateEndsTheLogin) {
     // A file the user alone may read shows the login state.
     ASSERT_EQ(SKF_CreateFile(m_app, Text("private"), 16, SECURE_USER_ACCOUNT, SECURE_USER_ACCOUNT), SAR_OK);
     VerifyUserPin();
@@ -253,6 +254,9 @@ TEST_F(SkfPinTest, ClearSecureStateEndsTheLogin) {
     ForceStatus(pin_ins::kClear, 0x6A88);
     EXPECT_EQ(SKF_ClearSecureState(m_app), SAR_FAIL);
 }
+
+// Both transports: the SCSI-style one and HID.
+INSTANTIATE_TEST_SUITE_P(Transports, SkfPinTest, ::testing::Values("bot", "hid"));
 
 } // namespace
 } // namespace keycore::test

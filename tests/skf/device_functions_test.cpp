@@ -16,8 +16,9 @@ constexpr uint8_t kInsGetDevInfo = 0x04;
 
 using vtoken::test::Bytes;
 
-class SkfDeviceTest : public SkfStorageTest {
+class SkfDeviceTest : public SkfStorageTest, public ::testing::WithParamInterface<const char*> {
 protected:
+    std::vector<std::string> PlugOptions() const override { return {"--kind", GetParam()}; }
     bool OpenDefaultApplication() const override { return false; }
 
     DEVINFO DevInfo() {
@@ -44,7 +45,7 @@ TEST_F(SkfNoDeviceTest, EmptyListIsOneNulByte) {
     EXPECT_EQ(SKF_EnumDev(1, list, nullptr), SAR_INVALIDPARAMERR);
 }
 
-TEST_F(SkfDeviceTest, ListSizeIsExactAndAShortBufferIsRefusedWithTheSizeNeeded) {
+TEST_P(SkfDeviceTest, ListSizeIsExactAndAShortBufferIsRefusedWithTheSizeNeeded) {
     const vtoken::test::PluggedToken second = Plug({"--kind", "hid"});
     ASSERT_FALSE(WaitForDeviceCount(2).empty());
     ULONG needed = 0;
@@ -68,7 +69,7 @@ TEST_F(SkfDeviceTest, ListSizeIsExactAndAShortBufferIsRefusedWithTheSizeNeeded) 
     EXPECT_EQ(list[needed], 'x');
 }
 
-TEST_F(SkfDeviceTest, ConnectChecksItsArgumentsInOrder) {
+TEST_P(SkfDeviceTest, ConnectChecksItsArgumentsInOrder) {
     DEVHANDLE dev = reinterpret_cast<DEVHANDLE>(0x1234);
     struct Case {
         LPSTR name;
@@ -88,7 +89,7 @@ TEST_F(SkfDeviceTest, ConnectChecksItsArgumentsInOrder) {
     EXPECT_NE(second, m_dev) << "every connection is a handle of its own";
 }
 
-TEST_F(SkfDeviceTest, DevStateIsOneOnlyForAPresentDevice) {
+TEST_P(SkfDeviceTest, DevStateIsOneOnlyForAPresentDevice) {
     ULONG state = 7;
     ASSERT_EQ(SKF_GetDevState(Text(m_devName.c_str()), &state), SAR_OK);
     EXPECT_EQ(state, 1u);
@@ -104,7 +105,7 @@ TEST_F(SkfDeviceTest, DevStateIsOneOnlyForAPresentDevice) {
     EXPECT_EQ(state, 0u);
 }
 
-TEST_F(SkfDeviceTest, DevInfoHasTheTokenTextsAndTheFixedBufferSizes) {
+TEST_P(SkfDeviceTest, DevInfoHasTheTokenTextsAndTheFixedBufferSizes) {
     const DEVINFO info = DevInfo();
     EXPECT_STREQ(std::string(info.Label, strnlen(info.Label, sizeof info.Label)).c_str(), "vtoken");
     EXPECT_EQ(std::string(info.SerialNumber, strnlen(info.SerialNumber, sizeof info.SerialNumber)), m_token.serial);
@@ -117,7 +118,7 @@ TEST_F(SkfDeviceTest, DevInfoHasTheTokenTextsAndTheFixedBufferSizes) {
         ASSERT_EQ(b, 0) << "the whole structure is zeroed first";
 }
 
-TEST_F(SkfDeviceTest, DevInfoErrors) {
+TEST_P(SkfDeviceTest, DevInfoErrors) {
     EXPECT_EQ(SKF_GetDevInfo(m_dev, nullptr), SAR_INVALIDPARAMERR);
     DEVINFO info;
     EXPECT_EQ(SKF_GetDevInfo(reinterpret_cast<DEVHANDLE>(0x10), &info), SAR_INVALIDHANDLEERR);
@@ -125,7 +126,7 @@ TEST_F(SkfDeviceTest, DevInfoErrors) {
     EXPECT_EQ(SKF_GetDevInfo(m_dev, &info), SAR_FAIL);
 }
 
-TEST_F(SkfDeviceTest, LabelOf31CharactersIsStoredAnd32AreRefused) {
+TEST_P(SkfDeviceTest, LabelOf31CharactersIsStoredAnd32AreRefused) {
     const std::string longest(31, 'L');
     ASSERT_EQ(SKF_SetLabel(m_dev, Text(longest.c_str())), SAR_OK);
     const DEVINFO info = DevInfo();
@@ -137,14 +138,14 @@ TEST_F(SkfDeviceTest, LabelOf31CharactersIsStoredAnd32AreRefused) {
     EXPECT_EQ(std::string(after.Label, strnlen(after.Label, sizeof after.Label)), longest);
 }
 
-TEST_F(SkfDeviceTest, LabelErrors) {
+TEST_P(SkfDeviceTest, LabelErrors) {
     EXPECT_EQ(SKF_SetLabel(m_dev, nullptr), SAR_INVALIDPARAMERR);
     EXPECT_EQ(SKF_SetLabel(nullptr, Text("x")), SAR_INVALIDHANDLEERR);
     ForceStatus(kInsSetLabel, 0x6A80);
     EXPECT_EQ(SKF_SetLabel(m_dev, Text("refused")), SAR_FAIL);
 }
 
-TEST_F(SkfDeviceTest, TransmitReturnsTheAnswerWithItsStatusWord) {
+TEST_P(SkfDeviceTest, TransmitReturnsTheAnswerWithItsStatusWord) {
     BYTE getRandom[] = {0x80, 0x50, 0x00, 0x00, 0x00, 0x00, 0x08};
     BYTE answer[64] = {};
     ULONG len = sizeof answer;
@@ -162,7 +163,7 @@ TEST_F(SkfDeviceTest, TransmitReturnsTheAnswerWithItsStatusWord) {
     EXPECT_EQ(answer[0] & 0xF0, 0x60);
 }
 
-TEST_F(SkfDeviceTest, TransmitArgumentAndSizeErrors) {
+TEST_P(SkfDeviceTest, TransmitArgumentAndSizeErrors) {
     BYTE getRandom[] = {0x80, 0x50, 0x00, 0x00, 0x00, 0x00, 0x08};
     BYTE answer[16] = {};
     ULONG len = 2;
@@ -183,14 +184,14 @@ TEST_F(SkfDeviceTest, TransmitArgumentAndSizeErrors) {
     EXPECT_EQ(answer[9], 0xEE);
 }
 
-TEST_F(SkfDeviceTest, LockAndUnlockDoNothingWhateverTheHandle) {
+TEST_P(SkfDeviceTest, LockAndUnlockDoNothingWhateverTheHandle) {
     EXPECT_EQ(SKF_LockDev(m_dev, 100), SAR_OK);
     EXPECT_EQ(SKF_UnlockDev(m_dev), SAR_OK);
     EXPECT_EQ(SKF_LockDev(reinterpret_cast<DEVHANDLE>(0x10), 0), SAR_OK);
     EXPECT_EQ(SKF_UnlockDev(nullptr), SAR_OK);
 }
 
-TEST_F(SkfDeviceTest, DisconnectClosesOnceAndTheApplicationHandleOutlivesIt) {
+TEST_P(SkfDeviceTest, DisconnectClosesOnceAndTheApplicationHandleOutlivesIt) {
     HAPPLICATION app = nullptr;
     ASSERT_EQ(SKF_OpenApplication(m_dev, Text(kDefaultApp), &app), SAR_OK);
     ASSERT_EQ(SKF_DisConnectDev(m_dev), SAR_OK);
@@ -202,7 +203,7 @@ TEST_F(SkfDeviceTest, DisconnectClosesOnceAndTheApplicationHandleOutlivesIt) {
     EXPECT_EQ(SKF_VerifyPIN(app, kUserPinType, Text(kDefaultPinText), &retry), SAR_OK);
 }
 
-TEST_F(SkfDeviceTest, RemovalTakesTheFirstDeviceHandleAndLeavesTheOthersDeviceGone) {
+TEST_P(SkfDeviceTest, RemovalTakesTheFirstDeviceHandleAndLeavesTheOthersDeviceGone) {
     DEVHANDLE second = nullptr;
     ASSERT_EQ(SKF_ConnectDev(Text(m_devName.c_str()), &second), SAR_OK);
     HAPPLICATION app = nullptr;
@@ -225,6 +226,9 @@ TEST_F(SkfDeviceTest, RemovalTakesTheFirstDeviceHandleAndLeavesTheOthersDeviceGo
     EXPECT_EQ(second, nullptr);
     EXPECT_EQ(SKF_DisConnectDev(app), SAR_OK) << "the application handle stays in the table";
 }
+
+// Both transports: the SCSI-style one and HID.
+INSTANTIATE_TEST_SUITE_P(Transports, SkfDeviceTest, ::testing::Values("bot", "hid"));
 
 } // namespace
 } // namespace keycore::test
