@@ -4,6 +4,7 @@
 // Goal: the library adds at most 10% to the raw round trip (compare the medians).
 
 #include "keycore/skf.h"
+#include "skf/skf_frame.h"
 
 #include <benchmark/benchmark.h>
 
@@ -226,6 +227,36 @@ void LibraryVerifyPin(benchmark::State& state, const char* kind) {
     SKF_CloseApplication(application);
 }
 
+// Where the library's share goes: the handle and device-name lookup alone, and the whole slot bracket
+// (lookup, slot lock with the token's device lock, release) around no token traffic.
+void FrameOnly(benchmark::State& state, bool withSlotLock) {
+    const DEVHANDLE device = Shared().Connect("hid");
+    if (device == nullptr) {
+        state.SkipWithError("no device handle");
+        return;
+    }
+    for (auto _ : state) {
+        ULONG result = SAR_OK;
+        if (withSlotLock) {
+            result = keycore::WithHandleSlot(device, SAR_INVALIDHANDLEERR,
+                                             [](keycore::SkfSlotUse&) -> ULONG { return SAR_OK; });
+        } else {
+            const auto handle = keycore::GMHandles::Table().Find(device);
+            result = handle && keycore::FindSlotByDevName(handle->m_devName) ? SAR_OK : SAR_FAIL;
+        }
+        if (result != SAR_OK) {
+            state.SkipWithError("frame failed");
+            break;
+        }
+    }
+}
+
+void BM_FrameLookup(benchmark::State& state) {
+    FrameOnly(state, false);
+}
+void BM_FrameSlotBracket(benchmark::State& state) {
+    FrameOnly(state, true);
+}
 void BM_RawGenRandom8_BulkOnly(benchmark::State& state) {
     RawGenRandom(state, "bot", BulkOnlyGenRandom);
 }
@@ -253,6 +284,8 @@ KEYCORE_SKF_BENCH(BM_RawGenRandom8_Hid);
 KEYCORE_SKF_BENCH(BM_SkfGenRandom8_Hid);
 KEYCORE_SKF_BENCH(BM_SkfVerifyPIN_BulkOnly);
 KEYCORE_SKF_BENCH(BM_SkfVerifyPIN_Hid);
+KEYCORE_SKF_BENCH(BM_FrameLookup);
+KEYCORE_SKF_BENCH(BM_FrameSlotBracket);
 
 } // namespace
 
