@@ -6,6 +6,7 @@
 #include "runtime/hex_encode.h"
 #include "skf/skf_frame.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -57,6 +58,7 @@ ULONG BigEndian32(const unsigned char* p) {
 }
 
 void FillDevInfo(const unsigned char* answer, DEVINFO* pDevInfo) {
+    static_assert(kAtCapabilities + 6 * 4 <= kDevInfoCapacity, "every field lies inside the answer room");
     std::memset(pDevInfo, 0, sizeof *pDevInfo);
     pDevInfo->Version.major = answer[kAtVersion];
     pDevInfo->Version.minor = answer[kAtVersion + 1];
@@ -89,6 +91,13 @@ void FillDevInfo(const unsigned char* answer, DEVINFO* pDevInfo) {
 }
 
 } // namespace
+
+void DevInfoFromAnswer(const unsigned char* pbAnswer, size_t ulAnswerLen, DEVINFO* pDevInfo) {
+    std::vector<unsigned char> answer(kDevInfoCapacity, 0);
+    if (pbAnswer != nullptr)
+        std::memcpy(answer.data(), pbAnswer, std::min(ulAnswerLen, answer.size()));
+    FillDevInfo(answer.data(), pDevInfo);
+}
 
 ULONG SkfEnumDev(BOOL /*bPresent*/, LPSTR szNameList, ULONG* pulSize) {
     return RunSkfEntry([&]() -> ULONG {
@@ -179,7 +188,7 @@ ULONG SkfGetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo) {
             CK_ULONG answerLen = answer.size();
             if (use.token.GetDevInfo(answer.data(), &answerLen) != kSwSuccess)
                 return SAR_FAIL;
-            FillDevInfo(answer.data(), pDevInfo);
+            DevInfoFromAnswer(answer.data(), std::min<size_t>(answerLen, answer.size()), pDevInfo);
             return SAR_OK;
         });
     });

@@ -4,6 +4,8 @@
 
 #include "keycore/skf.h"
 
+#include <cstddef>
+
 namespace keycore {
 
 ULONG SkfEnumDev(BOOL bPresent, LPSTR szNameList, ULONG* pulSize);
@@ -17,5 +19,9 @@ ULONG SkfUnlockDev(DEVHANDLE hDev);
 ULONG SkfTransmit(DEVHANDLE hDev, BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen);
 ULONG SkfWaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* pulEvent);
 ULONG SkfCancelWaitForDevEvent();
+
+// Zeroes *pDevInfo and fills it from the token's device-information answer. The answer may have any
+// length: bytes it does not reach read as zero.
+void DevInfoFromAnswer(const unsigned char* pbAnswer, size_t ulAnswerLen, DEVINFO* pDevInfo);
 
 } // namespace keycore
