@@ -4,6 +4,7 @@
 
 #include "pkcs11/p11_env.h"
 #include "pkcs11/slot_mgr.h"
+#include "runtime/secure_wipe.h"
 
 namespace keycore {
 
@@ -44,7 +45,11 @@ constexpr StatusTranslation kStatusTable[] = {
 
 } // namespace
 
-GMHandle::~GMHandle() = default;
+GMHandle::~GMHandle() {
+    // Held-back input of a cipher or MAC operation is caller data that may be secret.
+    SecureWipe(m_pending);
+    SecureWipe(m_iv);
+}
 
 GMHandles::~GMHandles() = default;
 
