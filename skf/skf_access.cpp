@@ -226,9 +226,7 @@ ULONG SkfUnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUser
             const CK_ULONG newLen = std::strlen(szNewUserPIN);
             return OnApplication(
                 use,
-                [&](uint16_t appId) {
-                    return use.token.UnblockPin(appId, szNewUserPIN, newLen, szAdminPIN, adminLen);
-                },
+                [&](uint16_t appId) { return use.token.UnblockPin(appId, szNewUserPIN, newLen, szAdminPIN, adminLen); },
                 [&](TokenStatus status) -> std::optional<ULONG> {
                     return FailOtherwise(PinResult(status, pulRetryCount, WrongPinWords::Any63));
                 });

@@ -205,8 +205,7 @@ ULONG SkfUnlockDev(DEVHANDLE /*hDev*/) {
 
 ULONG SkfTransmit(DEVHANDLE hDev, BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen) {
     return RunSkfEntry([&]() -> ULONG {
-        if (pbCommand == nullptr || ulCommandLen == 0 || pbData == nullptr || pulDataLen == nullptr ||
-            *pulDataLen <= 2)
+        if (pbCommand == nullptr || ulCommandLen == 0 || pbData == nullptr || pulDataLen == nullptr || *pulDataLen <= 2)
             return SAR_INVALIDPARAMERR;
         return WithHandleSlot(hDev, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
             CK_ULONG answerLen = *pulDataLen;

@@ -68,9 +68,10 @@ TEST_P(SkfPinTest, VerifyStatusTable) {
         ULONG result;
         ULONG retry;
     } cases[] = {
-        {0x63C3, SAR_PIN_INCORRECT, 3},    {0x63C0, SAR_PIN_INCORRECT, 0}, {0x6983, SAR_PIN_LOCKED, 0},
-        {0x6984, SAR_INDATAERR, kUntouched}, {0x6A80, SAR_INDATAERR, kUntouched},
-        {0x6581, SAR_DEVICE_REMOVED, kUntouched}, {0x6A88, SAR_FAIL, kUntouched}, {0x6310, SAR_FAIL, kUntouched},
+        {0x63C3, SAR_PIN_INCORRECT, 3},      {0x63C0, SAR_PIN_INCORRECT, 0},
+        {0x6983, SAR_PIN_LOCKED, 0},         {0x6984, SAR_INDATAERR, kUntouched},
+        {0x6A80, SAR_INDATAERR, kUntouched}, {0x6581, SAR_DEVICE_REMOVED, kUntouched},
+        {0x6A88, SAR_FAIL, kUntouched},      {0x6310, SAR_FAIL, kUntouched},
     };
     for (const Case& c : cases) {
         ForceStatus(pin_ins::kVerify, c.status);
@@ -112,8 +113,7 @@ TEST_P(SkfPinTest, ArgumentsAndHandles) {
     EXPECT_EQ(SKF_ChangePIN(nullptr, kUserPinType, Text("a"), Text("b"), &retry), SAR_INVALIDPARAMERR);
     EXPECT_EQ(SKF_ChangePIN(m_app, kUserPinType, nullptr, Text("b"), &retry), SAR_INVALIDPARAMERR);
     EXPECT_EQ(SKF_ChangePIN(m_app, kUserPinType, Text("a"), nullptr, &retry), SAR_INVALIDPARAMERR);
-    EXPECT_EQ(SKF_ChangePIN(m_app, kUserPinType, Text(kDefaultPinText), Text(kOtherPin), nullptr),
-              SAR_INVALIDPARAMERR);
+    EXPECT_EQ(SKF_ChangePIN(m_app, kUserPinType, Text(kDefaultPinText), Text(kOtherPin), nullptr), SAR_INVALIDPARAMERR);
     EXPECT_EQ(SKF_ChangePIN(foreign, kUserPinType, Text("a"), Text("b"), &retry), SAR_INVALIDHANDLEERR);
 
     EXPECT_EQ(SKF_GetPINInfo(nullptr, kUserPinType, &max, &left, nullptr), SAR_INVALIDPARAMERR);
@@ -169,14 +169,14 @@ TEST_P(SkfPinTest, UnblockStatusTable) {
         ULONG result;
         ULONG retry;
     } cases[] = {
-        {0x63C2, SAR_PIN_INCORRECT, 2}, {0x6305, SAR_PIN_INCORRECT, 5},     {0x6983, SAR_PIN_LOCKED, 0},
-        {0x6984, SAR_INDATAERR, 7},     {0x6581, SAR_DEVICE_REMOVED, 7},    {0x6A88, SAR_FAIL, 7},
+        {0x63C2, SAR_PIN_INCORRECT, 2}, {0x6305, SAR_PIN_INCORRECT, 5},  {0x6983, SAR_PIN_LOCKED, 0},
+        {0x6984, SAR_INDATAERR, 7},     {0x6581, SAR_DEVICE_REMOVED, 7}, {0x6A88, SAR_FAIL, 7},
     };
     for (const Case& c : cases) {
         ForceStatus(pin_ins::kUnblock, c.status);
         ULONG retry = 7;
-        EXPECT_EQ(SKF_UnblockPIN(m_app, Text(kDefaultPinText), Text(kOtherPin), &retry), c.result) << std::hex
-                                                                                                   << c.status;
+        EXPECT_EQ(SKF_UnblockPIN(m_app, Text(kDefaultPinText), Text(kOtherPin), &retry), c.result)
+            << std::hex << c.status;
         EXPECT_EQ(retry, c.retry) << std::hex << c.status;
     }
     ForceStatus(pin_ins::kUnblock, 0x698A);
@@ -213,8 +213,8 @@ TEST_P(SkfPinTest, ChangePinRetriesAnUnknownStatusOnceAndMapsTheKnownOnes) {
     struct Case {
         uint16_t status;
         ULONG result;
-    } cases[] = {{0x63C4, SAR_PIN_INCORRECT}, {0x6983, SAR_PIN_LOCKED}, {0x6A80, SAR_INDATAERR},
-                 {0x6581, SAR_DEVICE_REMOVED}};
+    } cases[] = {
+        {0x63C4, SAR_PIN_INCORRECT}, {0x6983, SAR_PIN_LOCKED}, {0x6A80, SAR_INDATAERR}, {0x6581, SAR_DEVICE_REMOVED}};
     for (const Case& c : cases) {
         ForceStatus(pin_ins::kChange, c.status);
         EXPECT_EQ(SKF_ChangePIN(m_app, kUserPinType, Text(kOtherPin), Text(kDefaultPinText), &retry), c.result)

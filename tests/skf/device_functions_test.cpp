@@ -76,8 +76,10 @@ TEST_P(SkfDeviceTest, ConnectChecksItsArgumentsInOrder) {
         DEVHANDLE* out;
         ULONG expected;
     } cases[] = {
-        {nullptr, nullptr, SAR_NAMELENERR},          {nullptr, &dev, SAR_NAMELENERR},
-        {Text(m_devName.c_str()), nullptr, SAR_INVALIDPARAMERR}, {Text(""), &dev, SAR_INDATALENERR},
+        {nullptr, nullptr, SAR_NAMELENERR},
+        {nullptr, &dev, SAR_NAMELENERR},
+        {Text(m_devName.c_str()), nullptr, SAR_INVALIDPARAMERR},
+        {Text(""), &dev, SAR_INDATALENERR},
         {Text("no-such-device"), &dev, SAR_DEVICE_REMOVED},
     };
     for (const Case& c : cases)
