@@ -1,5 +1,6 @@
 // Certificates of a container, and the key pairs that arrive through the certificate import.
 
+#include "skf/skf_cert_payload.h"
 #include "skf/skf_storage.h"
 
 #include "runtime/secure_wipe.h"
@@ -17,7 +18,6 @@ constexpr uint32_t kSgdSm4Ecb = 0x401;
 constexpr uint32_t kPaddingPkcs = 1;
 constexpr size_t kBlock = 16;
 
-constexpr size_t kEccKeyPairLen = 97;
 constexpr size_t kEccCoordinate = 32;
 constexpr uint8_t kKeyTypeRsa = 1;
 constexpr uint8_t kKeyTypeEcc = 2;
@@ -26,64 +26,6 @@ constexpr uint8_t kKeyTypeEcc = 2;
 // same call that uses it, so its value protects nothing by itself; it only has to be fixed.
 constexpr unsigned char kImportWrappingKey[kBlock] = {0x4B, 0x43, 0x2D, 0x49, 0x4D, 0x50, 0x4F, 0x52,
                                                       0x54, 0x2D, 0x57, 0x52, 0x41, 0x50, 0x30, 0x31};
-
-enum class CertPayload { Certificate, EccKeyPair, RsaKeyPair, BadRsaKey };
-
-// Reads a DER length whose first byte is at p[*pos]; long forms of at most maxBytes length bytes.
-// Returns false when the bytes run out or the form is not accepted.
-bool ReadModulusLength(const unsigned char* p, size_t len, size_t* pos, size_t* out, bool* tooLong) {
-    if (*pos >= len)
-        return false;
-    const unsigned char first = p[(*pos)++];
-    if (first < 0x80) {
-        *out = first;
-        return true;
-    }
-    const size_t count = first & 0x7F;
-    if (count > 2) {
-        *tooLong = true;
-        return false;
-    }
-    if (count == 0 || *pos + count > len)
-        return false;
-    size_t value = 0;
-    for (size_t i = 0; i < count; ++i)
-        value = value << 8 | p[(*pos)++];
-    *out = value;
-    return true;
-}
-
-// Recognises the two key-pair encodings the certificate import accepts; everything else is a
-// certificate. For an RSA key, *pModulusBits receives its size.
-CertPayload Classify(const unsigned char* p, size_t len, uint32_t* pModulusBits) {
-    if (len == kEccKeyPairLen && p[0] == 0x04)
-        return CertPayload::EccKeyPair;
-    if (len < 2)
-        return CertPayload::Certificate;
-    // The outer SEQUENCE: only its count of length bytes matters here.
-    const size_t outerCount = p[1] & 0x0F;
-    if (outerCount > 2)
-        return CertPayload::Certificate;
-    size_t pos = 2 + outerCount;
-    // The version INTEGER, skipped by its one-byte length.
-    if (pos + 2 > len || p[pos] != 0x02)
-        return CertPayload::Certificate;
-    pos += 2 + p[pos + 1];
-    // The modulus INTEGER.
-    if (pos >= len || p[pos] != 0x02)
-        return CertPayload::Certificate;
-    ++pos;
-    size_t modulusLen = 0;
-    bool tooLong = false;
-    if (!ReadModulusLength(p, len, &pos, &modulusLen, &tooLong))
-        return tooLong ? CertPayload::BadRsaKey : CertPayload::Certificate;
-    if (modulusLen == 0 || pos + modulusLen > len)
-        return CertPayload::Certificate;
-    if (modulusLen % 2 == 1 && p[pos] == 0x00)
-        --modulusLen;
-    *pModulusBits = static_cast<uint32_t>(modulusLen * 8);
-    return CertPayload::RsaKeyPair;
-}
 
 // Encrypts the wrapped form on the token under the import key; the result replaces it.
 ULONG EncryptOnToken(SkfSlotUse& call, SecureBytes& wrapped, uint16_t* pKeyIndex) {
@@ -160,7 +102,7 @@ ULONG SkfImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, 
     if (hContainer == nullptr || pbCert == nullptr || ulCertLen == 0)
         return SAR_INVALIDPARAMERR;
     uint32_t modulusBits = 0;
-    const CertPayload kind = Classify(pbCert, ulCertLen, &modulusBits);
+    const CertPayload kind = ClassifyCertPayload(pbCert, ulCertLen, &modulusBits);
     if (kind == CertPayload::BadRsaKey)
         return SAR_INDATAERR;
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& call) -> ULONG {
