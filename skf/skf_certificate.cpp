@@ -29,8 +29,18 @@ constexpr unsigned char kImportWrappingKey[kBlock] = {0x4B, 0x43, 0x2D, 0x49, 0x
 
 // Encrypts the wrapped form on the token under the import key; the result replaces it.
 ULONG EncryptOnToken(SkfSlotUse& call, SecureBytes& wrapped, uint16_t* pKeyIndex) {
-    TokenStatus status = call.token.SetSymmKey(AppIdOf(call), ConIdOf(call), kSgdSm4Ecb, kImportWrappingKey,
-                                               sizeof kImportWrappingKey, pKeyIndex);
+    // The first command of the import meets an application or container that another process moved
+    // away from as any container-bound command does.
+    ULONG loop = SAR_OK;
+    TokenStatus status = RunWithReselect(
+        call, {kSwApplicationNotSelected}, true,
+        [&] {
+            return call.token.SetSymmKey(AppIdOf(call), ConIdOf(call), kSgdSm4Ecb, kImportWrappingKey,
+                                         sizeof kImportWrappingKey, pKeyIndex);
+        },
+        &loop);
+    if (loop != SAR_OK)
+        return loop;
     if (status != kSwSuccess)
         return SarFromStatus(status);
     status =

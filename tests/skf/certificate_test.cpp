@@ -157,6 +157,31 @@ TEST_F(CertificateTest, DerRsaKeyBecomesTheExchangeKeyWithItsModulusSize) {
     EXPECT_EQ(imports[0].bits, 2048u);
 }
 
+// The key pair is sent only wrapped: when the token refuses the wrapping key or the encryption, the
+// import stops there with that refusal and no import command leaves.
+TEST_F(CertificateTest, KeyPairImportStopsWhenTheWrappingFails) {
+    std::vector<BYTE> pair = MakeEccKeyPair();
+    const struct {
+        uint8_t ins;
+        uint16_t status;
+        ULONG expected;
+    } cases[] = {
+        {0xA2, 0x6982, SAR_USER_NOT_LOGGED_IN}, // setting the wrapping key
+        {0xA6, 0x6A80, SAR_INDATAERR},          // encrypting
+    };
+    for (const auto& c : cases) {
+        TraceLines(m_token, true);
+        ForceStatus(c.ins, c.status);
+        EXPECT_EQ(SKF_ImportCertificate(m_container, 1, pair.data(), static_cast<ULONG>(pair.size())), c.expected);
+        EXPECT_TRUE(WrappedImports().empty());
+        EXPECT_EQ(ContainerType(), 0u);
+    }
+    // A container moved away from by another process is re-opened before the wrapping key is set.
+    ForceStatus(0xA2, 0x6A94);
+    EXPECT_EQ(SKF_ImportCertificate(m_container, 1, pair.data(), static_cast<ULONG>(pair.size())), SAR_OK);
+    EXPECT_EQ(ContainerType(), 2u);
+}
+
 TEST_F(CertificateTest, MalformedKeyEncodings) {
     // A modulus length in three bytes (0x83) is refused outright.
     std::vector<BYTE> bad = {0x30, 0x82, 0x01, 0x0A, 0x02, 0x01, 0x00, 0x02, 0x83, 0x00, 0x01, 0x01, 0x00};
