@@ -111,11 +111,11 @@ TEST_P(SkfDeviceTest, DevInfoHasTheTokenTextsAndTheFixedBufferSizes) {
     const DEVINFO info = DevInfo();
     EXPECT_STREQ(std::string(info.Label, strnlen(info.Label, sizeof info.Label)).c_str(), "vtoken");
     EXPECT_EQ(std::string(info.SerialNumber, strnlen(info.SerialNumber, sizeof info.SerialNumber)), m_token.serial);
-    EXPECT_EQ(info.MaxECCBufferSize, 955u);
-    EXPECT_EQ(info.MaxBufferSize, 1024u);
-    EXPECT_GT(info.TotalSpace, 0u);
-    EXPECT_LE(info.FreeSpace, info.TotalSpace);
-    EXPECT_EQ(info.DevAuthAlgId, 0x401u) << "the capabilities arrive big-endian";
+    EXPECT_EQ(ULONG{info.MaxECCBufferSize}, 955u);
+    EXPECT_EQ(ULONG{info.MaxBufferSize}, 1024u);
+    EXPECT_GT(ULONG{info.TotalSpace}, 0u);
+    EXPECT_LE(ULONG{info.FreeSpace}, ULONG{info.TotalSpace});
+    EXPECT_EQ(ULONG{info.DevAuthAlgId}, 0x401u) << "the capabilities arrive big-endian";
     for (BYTE b : info.Reserved)
         ASSERT_EQ(b, 0) << "the whole structure is zeroed first";
 }

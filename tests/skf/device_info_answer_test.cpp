@@ -53,8 +53,8 @@ TEST(DevInfoAnswerTest, FieldsComeFromTheirOffsets) {
                                 (ULONG(answer[c.offset + 2]) << 8) | ULONG(answer[c.offset + 3]);
         EXPECT_EQ(c.value, bigEndian) << c.offset;
     }
-    EXPECT_EQ(info.MaxECCBufferSize, 955u);
-    EXPECT_EQ(info.MaxBufferSize, 1024u);
+    EXPECT_EQ(ULONG{info.MaxECCBufferSize}, 955u);
+    EXPECT_EQ(ULONG{info.MaxBufferSize}, 1024u);
     for (BYTE b : info.Reserved)
         ASSERT_EQ(b, 0);
 }
@@ -73,8 +73,8 @@ TEST(DevInfoAnswerTest, ShortOrMissingAnswersLeaveZeroes) {
     for (size_t length : {size_t{0}, size_t{1}, size_t{150}, size_t{201}}) {
         const std::vector<unsigned char> answer = Answer(0x10, length);
         const DEVINFO info = Parse(answer);
-        EXPECT_EQ(info.FreeSpace, 0u) << length;
-        EXPECT_EQ(info.MaxBufferSize, 1024u) << length;
+        EXPECT_EQ(ULONG{info.FreeSpace}, 0u) << length;
+        EXPECT_EQ(ULONG{info.MaxBufferSize}, 1024u) << length;
         if (length < 164) {
             EXPECT_EQ(info.SerialNumber[0], '\0') << length;
         }
@@ -82,7 +82,7 @@ TEST(DevInfoAnswerTest, ShortOrMissingAnswersLeaveZeroes) {
     DEVINFO info;
     DevInfoFromAnswer(nullptr, 300, &info);
     EXPECT_EQ(info.Version.major, 0);
-    EXPECT_EQ(info.MaxECCBufferSize, 955u);
+    EXPECT_EQ(ULONG{info.MaxECCBufferSize}, 955u);
 }
 
 } // namespace
