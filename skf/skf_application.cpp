@@ -29,12 +29,11 @@ ULONG OpenApplicationLocked(SkfSlotUse& device, const char* szAppName, HAPPLICAT
                                       {0x6A84, SAR_NO_ROOM},
                                       {0x6A8B, SAR_APPLICATION_NOT_EXISTS}});
     }
-    HANDLE value = nullptr;
-    const std::shared_ptr<GMHandle> handle = GMHandles::Table().Create(&value);
+    auto handle = std::make_shared<GMHandle>();
     handle->m_devName = device.handle.m_devName;
     handle->m_appName = szAppName;
     handle->m_appId = appId;
-    *phApplication = value;
+    *phApplication = GMHandles::Table().Add(std::move(handle));
     return SAR_OK;
 }
 

@@ -27,14 +27,13 @@ ULONG OpenContainerLocked(SkfSlotUse& app, const char* szContainerName, HCONTAIN
         return TranslateWith(status,
                              {{0x6982, SAR_USER_NOT_LOGGED_IN}, {0x6A88, SAR_OBJERR}, {0x6A91, SAR_FILE_NOT_EXIST}});
     }
-    HANDLE value = nullptr;
-    const std::shared_ptr<GMHandle> handle = GMHandles::Table().Create(&value);
+    auto handle = std::make_shared<GMHandle>();
     handle->m_devName = app.handle.m_devName;
     handle->m_appName = app.handle.m_appName;
     handle->m_appId = app.handle.m_appId;
     handle->m_conName = szContainerName;
     handle->m_conId = conId;
-    *phContainer = value;
+    *phContainer = GMHandles::Table().Add(std::move(handle));
     return SAR_OK;
 }
 

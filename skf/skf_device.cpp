@@ -137,11 +137,10 @@ ULONG SkfConnectDev(LPSTR szName, DEVHANDLE* phDev) {
         if (slot == nullptr)
             return SAR_DEVICE_REMOVED;
         const std::string devicePath = slot->GetDevicePath();
-        HANDLE value = nullptr;
-        const std::shared_ptr<GMHandle> handle = GMHandles::Table().Create(&value);
+        auto handle = std::make_shared<GMHandle>();
         handle->m_devName = name;
         handle->m_devPath = devicePath;
-        *phDev = value;
+        *phDev = GMHandles::Table().Add(std::move(handle));
         return SAR_OK;
     });
 }

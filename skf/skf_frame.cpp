@@ -59,11 +59,15 @@ GMHandles& GMHandles::Table() {
 
 std::shared_ptr<GMHandle> GMHandles::Create(HANDLE* pValue) {
     auto handle = std::make_shared<GMHandle>();
+    *pValue = Add(handle);
+    return handle;
+}
+
+HANDLE GMHandles::Add(std::shared_ptr<GMHandle> handle) {
     std::lock_guard<std::mutex> guard(m_mutex);
     const uintptr_t value = m_nextValue++;
-    m_handles.emplace(value, handle);
-    *pValue = reinterpret_cast<HANDLE>(value);
-    return handle;
+    m_handles.emplace(value, std::move(handle));
+    return reinterpret_cast<HANDLE>(value);
 }
 
 bool GMHandles::Contains(const void* value) const {

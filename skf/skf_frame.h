@@ -61,6 +61,9 @@ public:
 
     // Appends a new empty handle; *pValue receives the value the caller hands out.
     std::shared_ptr<GMHandle> Create(HANDLE* pValue);
+    // Appends a handle whose fields the caller has already filled, so that no other thread (the
+    // device-removal path, say) ever sees it half-made; returns the value to hand out.
+    HANDLE Add(std::shared_ptr<GMHandle> handle);
     bool Contains(const void* value) const;
     // The handle of a value, or null when the table does not hold it.
     std::shared_ptr<GMHandle> Find(const void* value) const;
