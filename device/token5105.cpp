@@ -4,6 +4,7 @@
 #include "device/der_encode.h"
 #include "device/mechanism_table.h"
 #include "device/token_identity.h"
+#include "device/usb_endpoints.h"
 #include "runtime/fatal_assert.h"
 #include "runtime/random_hex_name.h"
 #include "runtime/secure_wipe.h"
@@ -661,6 +662,24 @@ bool CToken5105::EncodeRsaPrivateKey(uint8_t bVersion, const unsigned char* pbMo
         return false;
     *pulOutputLen = len;
     return true;
+}
+
+CK_RV CToken5105::SelectEndpoints(struct usb_device* pDevice) {
+    UsbEndpoints endpoints;
+    const bool found = ReadUsbEndpoints(pDevice, &endpoints);
+    m_ulInEndpoint = endpoints.in;
+    m_ulOutEndpoint = endpoints.out;
+    m_ulInterfaceSubClass = endpoints.interfaceSubClass;
+    return found ? CKR_OK : CKR_GENERAL_ERROR;
+}
+
+CK_RV CToken5105::CopyTransportName(const char* name, size_t length, char* pName, CK_ULONG ulCapacity) {
+    if (!pName)
+        return CKR_ARGUMENTS_BAD;
+    if (ulCapacity < length)
+        return CKR_BUFFER_TOO_SMALL;
+    std::memcpy(pName, name, length);
+    return CKR_OK;
 }
 
 } // namespace keycore

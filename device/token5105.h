@@ -11,13 +11,16 @@ namespace keycore {
 
 class CToken5105 : public CTokenBase {
 public:
-    // Transport operations (GetDeviceType, GetTransportName, OpenDevice, CloseDevice, SelectEndpoints,
-    // TransmitFrame) stay abstract: the Bulk-Only and HID classes supply them.
+    // Transport operations (GetDeviceType, GetTransportName, OpenDevice, CloseDevice, TransmitFrame)
+    // stay abstract: the Bulk-Only and HID classes supply them.
     // The third argument is the slot's own flag; the token object does not use it.
     CToken5105(CSlot* pSlot, const std::string& devicePath, bool bSlotFlag);
     ~CToken5105() override;
 
     CK_RV SetPinTypeBytes(uint8_t bAdminPinType, uint8_t bUserPinType) override;
+    // Records the endpoints and interface subclass of the device's first configuration (the same for
+    // both framings); CKR_GENERAL_ERROR when it has no IN endpoint.
+    CK_RV SelectEndpoints(struct usb_device* pDevice) override;
     CK_RV Lock() override;
     CK_RV Unlock() override;
     std::vector<unsigned char> HashToId(const unsigned char* pbData, CK_ULONG ulDataLen) override;
@@ -273,6 +276,8 @@ public:
     bool IsApplicationOpen() const { return m_bAppOpened; }
 
 protected:
+    // Copies a transport name (without a terminating NUL) into the caller's buffer.
+    static CK_RV CopyTransportName(const char* name, size_t length, char* pName, CK_ULONG ulCapacity);
     // Sends one command: the status word, or kSwTransportFailure / CKR_BUFFER_TOO_SMALL.
     TokenStatus SendCommand(const std::vector<uint8_t>& command, unsigned char* pbData = nullptr,
                             CK_ULONG* pulDataLen = nullptr);

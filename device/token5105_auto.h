@@ -34,7 +34,6 @@ public:
     CK_RV OpenDevice() override;
     // Releases the USB handle: the token is not open afterwards.
     CK_RV CloseDevice() override;
-    CK_RV SelectEndpoints(struct usb_device* pDevice) override;
     // The whole answer (data and status bytes) when it fits *pulResponseLen; a longer one is
     // CKR_BUFFER_TOO_SMALL with nothing copied.
     CK_RV TransmitFrame(const unsigned char* pbCommand, CK_ULONG ulCommandLen, unsigned char* pbResponse,

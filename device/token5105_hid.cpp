@@ -2,7 +2,6 @@
 
 #include "device/token_identity.h"
 #include "device/token_lock_holder.h"
-#include "device/usb_endpoints.h"
 #include "device/usb_token_open.h"
 
 #include <usb.h>
@@ -47,21 +46,7 @@ int CToken5105HID::GetDeviceType() {
 }
 
 CK_RV CToken5105HID::GetTransportName(char* pName, CK_ULONG ulCapacity) {
-    if (!pName)
-        return CKR_ARGUMENTS_BAD;
-    if (ulCapacity < sizeof kTransportName)
-        return CKR_BUFFER_TOO_SMALL;
-    std::memcpy(pName, kTransportName, sizeof kTransportName);
-    return CKR_OK;
-}
-
-CK_RV CToken5105HID::SelectEndpoints(struct usb_device* pDevice) {
-    UsbEndpoints endpoints;
-    const bool found = ReadUsbEndpoints(pDevice, &endpoints);
-    m_ulInEndpoint = endpoints.in;
-    m_ulOutEndpoint = endpoints.out;
-    m_ulInterfaceSubClass = endpoints.interfaceSubClass;
-    return found ? CKR_OK : CKR_GENERAL_ERROR;
+    return CopyTransportName(kTransportName, sizeof kTransportName, pName, ulCapacity);
 }
 
 CK_RV CToken5105HID::OpenDevice() {

@@ -36,7 +36,6 @@ public:
     CK_RV GetTransportName(char* pName, CK_ULONG ulCapacity) override;
     CK_RV OpenDevice() override;
     CK_RV CloseDevice() override;
-    CK_RV SelectEndpoints(struct usb_device* pDevice) override;
     // *pulResponseLen is the capacity of pbResponse on entry; an answer that does not fit is
     // CKR_DATA_INVALID. A failed report write returns its errno value.
     CK_RV TransmitFrame(const unsigned char* pbCommand, CK_ULONG ulCommandLen, unsigned char* pbResponse,
