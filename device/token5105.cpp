@@ -68,8 +68,8 @@ size_t SignificantBits(const unsigned char* value, CK_ULONG len) {
 // Runs one key-pair generation command and unpacks its answer: the modulus (bits/8 bytes) followed
 // by the 4-byte public exponent.
 template <typename Generate>
-CK_RV GenerateRsaPublicKey(Generate generate, CK_ULONG ulModulusBits, CK_ULONG* pulExponent,
-                           unsigned char* pbModulus, CK_ULONG* pulModulusLen) {
+CK_RV GenerateRsaPublicKey(Generate generate, CK_ULONG ulModulusBits, CK_ULONG* pulExponent, unsigned char* pbModulus,
+                           CK_ULONG* pulModulusLen) {
     if (pulExponent == nullptr || pbModulus == nullptr || pulModulusLen == nullptr || ulModulusBits == 0 ||
         ulModulusBits > 0xFFFF || ulModulusBits % 8 != 0)
         return CKR_ARGUMENTS_BAD;

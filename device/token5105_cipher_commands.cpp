@@ -147,9 +147,9 @@ std::vector<uint8_t> IvDataCommand(uint8_t subCommand, uint32_t ulAlgId, const u
 
 } // namespace
 
-TokenStatus CToken5105::SendKeyedCipherStep(uint8_t ins, uint16_t usAppId, uint16_t usContainerId,
-                                            uint16_t usKeyIndex, const unsigned char* pbData, CK_ULONG ulDataLen,
-                                            unsigned char* pbOutput, CK_ULONG* pulOutputLen) {
+TokenStatus CToken5105::SendKeyedCipherStep(uint8_t ins, uint16_t usAppId, uint16_t usContainerId, uint16_t usKeyIndex,
+                                            const unsigned char* pbData, CK_ULONG ulDataLen, unsigned char* pbOutput,
+                                            CK_ULONG* pulOutputLen) {
     if (BadData(pbData, ulDataLen) || pulOutputLen == nullptr)
         return CKR_ARGUMENTS_BAD;
     std::vector<uint8_t> command =

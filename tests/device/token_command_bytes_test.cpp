@@ -36,9 +36,9 @@ TEST_P(TokenCommandBytes, PlainDigestStartsWithFiveBytesAndMatchesOpenSsl) {
     EXPECT_EQ(Commands(), (std::vector<std::string>{"80B4000100"}));
     unsigned char digest[64] = {};
     CK_ULONG digestLen = sizeof digest;
-    ASSERT_EQ(Token().DigestFinal(reinterpret_cast<const unsigned char*>(data.data()), data.size(), 32, digest,
-                                  &digestLen),
-              kSwSuccess);
+    ASSERT_EQ(
+        Token().DigestFinal(reinterpret_cast<const unsigned char*>(data.data()), data.size(), 32, digest, &digestLen),
+        kSwSuccess);
     unsigned char expected[EVP_MAX_MD_SIZE];
     unsigned int expectedLen = 0;
     ASSERT_EQ(EVP_Digest(data.data(), data.size(), expected, &expectedLen, EVP_sm3(), nullptr), 1);
