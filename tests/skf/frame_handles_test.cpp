@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -90,16 +92,22 @@ TEST(GMHandlesTest, ThreadsCreatingClosingAndRemovingByPathKeepTheTableConsisten
     std::atomic<bool> failed{false};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
+        // Each thread has a device path of its own, so only it can remove its handles: a handle it
+        // has just added must be there until it removes it, whatever the others do meanwhile.
         threads.emplace_back([&table, &failed, t] {
+            const std::string path = "bus:" + std::to_string(t);
             for (int i = 0; i < 2000; ++i) {
-                HANDLE value = nullptr;
-                table.Create(&value)->m_devPath = t % 2 ? "bus:1" : "bus:2";
+                auto handle = std::make_shared<GMHandle>();
+                handle->m_devPath = path;
+                HANDLE value = table.Add(std::move(handle));
                 if (!table.Contains(value) || table.Find(value) == nullptr)
                     failed = true;
                 if (i % 2 == 0)
                     table.Remove(value);
                 else
-                    table.RemoveByDevicePath(t % 2 ? "bus:1" : "bus:2");
+                    table.RemoveByDevicePath(path);
+                if (table.Contains(value))
+                    failed = true;
             }
         });
     }
