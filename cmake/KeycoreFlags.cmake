@@ -23,3 +23,11 @@ if(KEYCORE_SANITIZE)
     add_compile_options(${KEYCORE_SANITIZER_FLAGS})
     add_link_options(-fsanitize=address,undefined)
 endif()
+
+# A C program linked against the instrumented C++ library needs the sanitizers' C++ runtime parts,
+# which clang adds only when it links as C++.
+function(keycore_link_as_cxx_when_sanitized target)
+    if(KEYCORE_SANITIZE)
+        set_target_properties(${target} PROPERTIES LINKER_LANGUAGE CXX)
+    endif()
+endfunction()

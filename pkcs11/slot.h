@@ -143,7 +143,6 @@ private:
     ObjectMap m_objects;
     // Guards the token pointer while it is unlocked or dropped.
     mutable ThreadMutex m_slotThreadMutex;
-    CK_ULONG m_ulDirectoryKey = 0;
     bool m_bContainerListStale = true;
     std::unique_ptr<CTokenBase> m_pToken;
     CK_OBJECT_HANDLE m_hNextSessionObject = kFirstSessionObjectHandle;
