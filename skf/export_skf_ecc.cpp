@@ -1,5 +1,5 @@
-// The exported SKF entry points of one family. SM2 keys: generation, import, signatures, session-key export, external-key operations, key agreement and
-// public-key export.
+// The exported SKF entry points of one family. SM2 keys: generation, import, signatures, session-key
+// export, external-key operations, key agreement and public-key export.
 // Until the family is built its functions answer SAR_NOTSUPPORTYETERR.
 #include "keycore/skf.h"
 #include "skf/skf_frame.h"
