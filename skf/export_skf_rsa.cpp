@@ -1,4 +1,5 @@
-// The exported SKF entry points of one family. RSA keys: generation, import, signatures, session-key export and raw operations with external keys.
+// The exported SKF entry points of one family. RSA keys: generation, import, signatures, session-key
+// export and raw operations with external keys.
 // Until the family is built its functions answer SAR_NOTSUPPORTYETERR.
 #include "keycore/skf.h"
 #include "skf/skf_frame.h"
