@@ -388,7 +388,10 @@ CK_RV CToken5105::GenerateRsaKeyPair(uint16_t usContainerId, CK_ULONG ulModulusB
         return CKR_GENERAL_ERROR;
     return GenerateRsaPublicKey(
         [&](uint16_t usBits, unsigned char* pbAnswer, CK_ULONG* pulAnswerLen) {
-            return GenRsaKeyPair(m_usAppId, usContainerId, usBits, pbAnswer, pulAnswerLen);
+            const TokenStatus status = GenRsaKeyPair(m_usAppId, usContainerId, usBits, pbAnswer, pulAnswerLen);
+            if (status == kSwSuccess || status == CKR_BUFFER_TOO_SMALL)
+                return status == kSwSuccess ? CKR_OK : status;
+            return static_cast<TokenStatus>(CKR_FUNCTION_FAILED);
         },
         ulModulusBits, pulExponent, pbModulus, pulModulusLen);
 }

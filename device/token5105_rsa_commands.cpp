@@ -27,10 +27,8 @@ TokenStatus CToken5105::GenRsaKeyPair(uint16_t usAppId, uint16_t usContainerId, 
         return CKR_ARGUMENTS_BAD;
     ApduBuilder command(CommandFromTemplate("8054 0000 000006"));
     command.U16(usAppId).U16(usContainerId).U16(usModulusBits).U16(0);
-    const TokenStatus status = SendCommand(command.Get(), pbPublicKey, pulPublicKeyLen);
-    if (status == CKR_BUFFER_TOO_SMALL)
-        return status;
-    return status == kSwSuccess ? CKR_OK : CKR_FUNCTION_FAILED;
+    // The status word itself: the SKF generation recovers from 0x698A and 0x6A94 and reports the others.
+    return SendCommand(command.Get(), pbPublicKey, pulPublicKeyLen);
 }
 
 TokenStatus CToken5105::ImportRsaKeyPair(uint16_t usAppId, uint16_t usContainerId, uint32_t ulSymmAlgId,

@@ -318,7 +318,7 @@ public:
                                  const unsigned char* pbData, CK_ULONG ulDataLen, unsigned char* pbMac,
                                  CK_ULONG* pulMacLen) = 0;
     virtual TokenStatus CloseSessionKey(uint16_t usAppId, uint16_t usContainerId, uint16_t usKeyIndex) = 0;
-    // The answer (public key) into pbPublicKey; 0 for 0x9000, else CKR_FUNCTION_FAILED.
+    // The answer (public key) into pbPublicKey; the status word, CKR_BUFFER_TOO_SMALL for a short buffer.
     virtual TokenStatus GenRsaKeyPair(uint16_t usAppId, uint16_t usContainerId, uint16_t usModulusBits,
                                       unsigned char* pbPublicKey, CK_ULONG* pulPublicKeyLen) = 0;
     virtual TokenStatus ImportRsaKeyPair(uint16_t usAppId, uint16_t usContainerId, uint32_t ulSymmAlgId,
