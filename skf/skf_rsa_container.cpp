@@ -1,0 +1,237 @@
+// RSA with a container's key pairs: generation, the wrapped import, signatures and the export of a
+// session key under a caller's public key. Every command runs in the re-select loop; the tables map
+// the status words each function knows and give SAR_FAIL for the rest.
+
+#include "skf/skf_rsa.h"
+#include "skf/skf_rsa_blob.h"
+#include "skf/skf_rsa_padding.h"
+#include "skf/skf_session_key.h"
+#include "skf/skf_storage.h"
+
+#include <cstring>
+#include <typeinfo>
+#include <vector>
+
+namespace keycore {
+
+namespace {
+
+// The container-information answer: type (4), signing and exchange key bits (2 each, big-endian),
+// two certificate flags and a reserved byte.
+constexpr size_t kContainerInfoSize = 11;
+constexpr size_t kSigningBitsOffset = 4;
+constexpr size_t kImport2048Threshold = 700;
+
+// A container handle is the plain kind that the container functions create; a session key, hash or
+// MAC carries the same container fields but is not one.
+bool IsContainerHandle(const GMHandle& handle) {
+    return typeid(handle) == typeid(GMHandle) && !handle.m_conName.empty();
+}
+
+template <typename Operation> ULONG WithContainer(HCONTAINER hContainer, Operation operation) {
+    return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
+        if (!IsContainerHandle(use.handle))
+            return SAR_INVALIDHANDLEERR;
+        return operation(use);
+    });
+}
+
+// Runs a command on a container key with both recoveries; *pStatus is the status to translate when
+// the result is SAR_OK.
+ULONG RunContainerCommand(SkfSlotUse& use, const std::function<TokenStatus()>& command, TokenStatus* pStatus) {
+    ULONG loop = SAR_OK;
+    *pStatus = RunWithReselect(use, {kSwApplicationNotSelected}, true, command, &loop);
+    return loop;
+}
+
+// The signing key's size in bits, read from the container information.
+ULONG SigningKeyBits(SkfSlotUse& use, ULONG* pBits) {
+    unsigned char info[kContainerInfoSize] = {};
+    CK_ULONG infoLen = 0;
+    ULONG loop = SAR_OK;
+    const TokenStatus status = RunWithReselect(
+        use, {kSwApplicationNotSelected}, false,
+        [&] {
+            infoLen = sizeof info;
+            return use.token.GetContainerInfo(AppIdOf(use), use.handle.m_conName.c_str(), info, &infoLen);
+        },
+        &loop);
+    if (loop != SAR_OK)
+        return loop;
+    if (status != kSwSuccess)
+        return TranslateWith(status, {{0x6A88, SAR_OBJERR}, {0x6A91, SAR_FILE_NOT_EXIST}});
+    if (infoLen < kSigningBitsOffset + 2)
+        return SAR_FAIL;
+    *pBits = static_cast<ULONG>(info[kSigningBitsOffset] << 8 | info[kSigningBitsOffset + 1]);
+    return SAR_OK;
+}
+
+} // namespace
+
+ULONG SkfGenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob) {
+    if (hContainer == nullptr)
+        return SAR_INVALIDPARAMERR;
+    // Which sizes the token generates is its own matter; a size whose numbers overflow the blob is not sent.
+    if (!rsa_blob::BitsFitBlob(ulBitsLen))
+        return SAR_INVALIDPARAMERR;
+    return WithContainer(hContainer, [&](SkfSlotUse& use) -> ULONG {
+        std::vector<uint8_t> answer(rsa_blob::kPublicKeyAnswerMax);
+        CK_ULONG answerLen = 0;
+        TokenStatus status = kSwSuccess;
+        const ULONG loop = RunContainerCommand(
+            use,
+            [&] {
+                answerLen = answer.size();
+                return use.token.GenRsaKeyPair(AppIdOf(use), ConIdOf(use), static_cast<uint16_t>(ulBitsLen),
+                                               answer.data(), &answerLen);
+            },
+            &status);
+        if (loop != SAR_OK)
+            return loop;
+        if (status != kSwSuccess) {
+            return TranslateWith(status, {{0x6581, SAR_DEVICE_REMOVED},
+                                          {0x6982, SAR_USER_NOT_LOGGED_IN},
+                                          {0x6A81, SAR_NOTSUPPORTYETERR},
+                                          {0x6A84, SAR_NO_ROOM},
+                                          {0x6A88, SAR_OBJERR},
+                                          {0x6A95, SAR_OBJERR}});
+        }
+        RSAPUBLICKEYBLOB blob;
+        if (!rsa_blob::PublicBlobFromAnswer(answer.data(), answerLen, ulBitsLen, &blob))
+            return SAR_FAIL;
+        if (pBlob != nullptr)
+            std::memcpy(pBlob, &blob, sizeof blob);
+        return SAR_OK;
+    });
+}
+
+ULONG SkfImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE* pbWrappedKey, ULONG ulWrappedKeyLen,
+                          BYTE* pbEncryptedData, ULONG ulEncryptedDataLen) {
+    if (hContainer == nullptr || ulSymAlgId == 0 || pbWrappedKey == nullptr || ulWrappedKeyLen == 0 ||
+        pbEncryptedData == nullptr || ulEncryptedDataLen == 0)
+        return SAR_INVALIDPARAMERR;
+    // An encrypted 2048-bit pair needs well over 700 bytes; a 1024-bit pair stays below.
+    const uint32_t bits = ulEncryptedDataLen >= kImport2048Threshold ? 2048 : 1024;
+    return WithContainer(hContainer, [&](SkfSlotUse& use) -> ULONG {
+        TokenStatus status = kSwSuccess;
+        const ULONG loop = RunContainerCommand(
+            use,
+            [&] {
+                return use.token.ImportRsaKeyPair(AppIdOf(use), ConIdOf(use), ulSymAlgId, pbWrappedKey, ulWrappedKeyLen,
+                                                  bits, pbEncryptedData, ulEncryptedDataLen);
+            },
+            &status);
+        if (loop != SAR_OK)
+            return loop;
+        if (status == kSwSuccess)
+            return SAR_OK;
+        return TranslateWith(status, {{0x6982, SAR_USER_NOT_LOGGED_IN}, {0x6A84, SAR_NO_ROOM}, {0x6A88, SAR_OBJERR}});
+    });
+}
+
+ULONG SkfRSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, BYTE* pbSignature, ULONG* pulSignLen) {
+    if (hContainer == nullptr || pbData == nullptr || ulDataLen == 0 || pulSignLen == nullptr)
+        return SAR_INVALIDPARAMERR;
+    return WithContainer(hContainer, [&](SkfSlotUse& use) -> ULONG {
+        std::vector<uint8_t> toSign;
+        uint8_t selector = 0;
+        if (rsa_padding::TokenTakesAsIs(ulDataLen)) {
+            toSign.assign(pbData, pbData + ulDataLen);
+            selector = rsa_padding::SelectorFor(ulDataLen);
+        } else {
+            ULONG bits = 0;
+            const ULONG rv = SigningKeyBits(use, &bits);
+            if (rv != SAR_OK)
+                return rv;
+            if (bits != 1024 && bits != 2048)
+                return SAR_KEYNOTFOUNTERR;
+            if (!rsa_padding::SignatureBlock(pbData, ulDataLen, bits / 8, &toSign))
+                return SAR_INDATALENERR;
+            selector = rsa_padding::kSelectorPaddedBlock;
+        }
+        std::vector<uint8_t> signature(kApduAnswerCapacity);
+        CK_ULONG signatureLen = 0;
+        TokenStatus status = kSwSuccess;
+        const ULONG loop = RunContainerCommand(
+            use,
+            [&] {
+                signatureLen = signature.size();
+                return use.token.RsaSignData(AppIdOf(use), ConIdOf(use), selector, toSign.data(), toSign.size(),
+                                             signature.data(), &signatureLen);
+            },
+            &status);
+        if (loop != SAR_OK)
+            return loop;
+        if (status != kSwSuccess) {
+            return TranslateWith(status, {{0x6982, SAR_USER_NOT_LOGGED_IN},
+                                          {0x6A88, SAR_OBJERR},
+                                          {kLibraryBufferTooSmall, SAR_BUFFER_TOO_SMALL}});
+        }
+        if (pbSignature == nullptr) {
+            *pulSignLen = static_cast<ULONG>(signatureLen);
+            return SAR_OK;
+        }
+        if (*pulSignLen < signatureLen) {
+            *pulSignLen = static_cast<ULONG>(signatureLen);
+            return SAR_BUFFER_TOO_SMALL;
+        }
+        std::memcpy(pbSignature, signature.data(), signatureLen);
+        *pulSignLen = static_cast<ULONG>(signatureLen);
+        return SAR_OK;
+    });
+}
+
+ULONG SkfRSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYBLOB* pPubKey, BYTE* pbData,
+                             ULONG* pulDataLen, HANDLE* phSessionKey) {
+    if (hContainer == nullptr || pPubKey == nullptr || pulDataLen == nullptr)
+        return SAR_INVALIDPARAMERR;
+    // The token makes the key as soon as it is asked; a caller with nowhere to receive the handle would
+    // leave it unreachable.
+    if (pbData != nullptr && phSessionKey == nullptr)
+        return SAR_INVALIDPARAMERR;
+    const ULONG bits = pPubKey->BitLen;
+    if (!rsa_blob::BitsFitBlob(bits))
+        return SAR_INVALIDPARAMERR;
+    const size_t k = bits / 8;
+    return WithContainer(hContainer, [&](SkfSlotUse& use) -> ULONG {
+        if (pbData == nullptr) {
+            *pulDataLen = static_cast<ULONG>(k);
+            return SAR_OK;
+        }
+        if (*pulDataLen < k) {
+            *pulDataLen = static_cast<ULONG>(k);
+            return SAR_BUFFER_TOO_SMALL;
+        }
+        std::vector<uint8_t> answer(kApduAnswerCapacity);
+        CK_ULONG answerLen = 0;
+        TokenStatus status = kSwSuccess;
+        const ULONG loop = RunContainerCommand(
+            use,
+            [&] {
+                answerLen = answer.size();
+                return use.token.RsaExportSessionKey(AppIdOf(use), ConIdOf(use), ulAlgId, bits,
+                                                     rsa_blob::ModulusOf(*pPubKey), pPubKey->PublicExponent,
+                                                     answer.data(), &answerLen);
+            },
+            &status);
+        if (loop != SAR_OK)
+            return loop;
+        if (status != kSwSuccess) {
+            return TranslateWith(status, {{0x6581, SAR_DEVICE_REMOVED},
+                                          {0x6982, SAR_USER_NOT_LOGGED_IN},
+                                          {0x6A81, SAR_NOTSUPPORTYETERR},
+                                          {0x6A84, SAR_NO_ROOM},
+                                          {0x6A88, SAR_OBJERR},
+                                          {0x6A95, SAR_OBJERR}});
+        }
+        uint16_t keyIndex = 0;
+        if (!rsa_blob::SplitSessionKeyAnswer(answer.data(), answerLen, k, &keyIndex))
+            return SAR_FAIL;
+        std::memcpy(pbData, answer.data(), k);
+        *pulDataLen = static_cast<ULONG>(k);
+        *phSessionKey = AddContainerSessionKey(use.handle, keyIndex, ulAlgId);
+        return SAR_OK;
+    });
+}
+
+} // namespace keycore
