@@ -19,7 +19,13 @@
 
 namespace keycore {
 
-class CSessionKeyHandle : public GMHandle {};
+class CSessionKeyHandle : public GMHandle {
+public:
+    enum class Operation : uint8_t { None, Encrypt, Decrypt };
+    // The cipher operation started by the last init; None before the first init and after a final.
+    // Read and written under the slot lock of the key's device.
+    Operation m_operation = Operation::None;
+};
 
 // A digest running on the token of m_devName; m_algId is the caller's algorithm identifier.
 class CHashHandle : public GMHandle {};
