@@ -131,4 +131,18 @@ private:
     bool m_userPinVerified = false;       // set by a successful user PIN verification, cleared by a failed one
 
     // ---- page helpers ----
+    // Sets up the shared message dialog and runs it; its result (0 continue, 1 cancel).
+    int showMessage(unsigned message, unsigned title, unsigned value);
+    // Fills the key information page; false when the token's information cannot be read.
+    bool showKeyInfo(const QString &devName);
+    // The containers of the open application with their key folders, certificates and keys.
+    void fillContainerTree();
+    // 0 for the text of an encryption key folder, 1 for a signing one, -1 for any other text.
+    static int keyFolderUsage(const QString &folderText);
+    // The container name of a container node's text (empty when the text does not end in the suffix).
+    QByteArray containerNameOfNode(const QModelIndex &node) const;
+    // Makes the container of the certificate tree's current node current; false (after its message)
+    // when there is none or it cannot be opened.
+    bool openContainerOfCurrentNode(int mode);
+    QString m_certPageDevName; // the token whose certificate page is shown
 };
