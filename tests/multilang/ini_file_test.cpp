@@ -147,7 +147,8 @@ TEST(IniFileLoad, NullOrEmptyTextFailsAndKeepsContent) {
 TEST(IniFileLoadPath, ReadsTheFileAsBytes) {
     TempDir dir;
     // A zero byte inside a value is kept: the file is read as bytes, not as C text.
-    const std::string path = dir.Write("a.ini", std::string("[s]\r\nk=a\0b\r\n\xff\xfe=x\n", 22));
+    static const char kBytes[] = "[s]\r\nk=a\0b\r\n\xff\xfe=x\n";
+    const std::string path = dir.Write("a.ini", std::string(kBytes, sizeof(kBytes) - 1));
     IniFile file;
     ASSERT_TRUE(file.Load(path));
     EXPECT_EQ(ValueOf(file, "s", "k"), std::string("a\0b\r", 4));
