@@ -146,18 +146,19 @@ int CProcessMutex::Unlock() {
         return kIpcOk;
     CancellationBlocker noCancel;
     m_owner.store(kNoThread, std::memory_order_relaxed);
-    if (semctl(m_semId, 0, GETVAL) == 0)
-        return kIpcOk;
-    // IPC_NOWAIT: should the value have dropped to 0 behind our back, fail rather than block forever.
+    // IPC_NOWAIT: should the value have dropped to 0 behind our back, there is nothing to release and
+    // blocking would hang for ever.
     sembuf op{};
     op.sem_num = 0;
     op.sem_op = -1;
     op.sem_flg = SEM_UNDO | IPC_NOWAIT;
     if (semop(m_semId, &op, 1) == -1)
-        return kIpcSystemError;
-    // Lets a waiter get in before the caller can take the lock again. A yield rather than a 1 us
-    // sleep: the kernel's timer slack stretches such a sleep to 50-80 us, paid on every release.
-    sched_yield();
+        return errno == EAGAIN ? kIpcOk : kIpcSystemError;
+    // Lets a waiter (a process blocked until the value is zero) get in before the caller can take the
+    // lock again. Only when there is one: an unconditional yield hands the processor to unrelated work
+    // on a busy machine, paid on every release.
+    if (semctl(m_semId, 0, GETZCNT) > 0)
+        sched_yield();
     return kIpcOk;
 }
 
