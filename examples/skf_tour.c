@@ -5,7 +5,9 @@
  *
  *     skf_tour            for every token: connect, show its information, open the application, show the
  *                         user PIN state, verify the PIN, list the containers, create one, store a
- *                         certificate in it, read it back and compare, delete the container
+ *                         certificate in it, read it back and compare, generate an SM2 key pair in it,
+ *                         sign SM3(ZA || M) and verify the signature, encrypt and decrypt with an SM4
+ *                         session key, delete the container
  *     skf_tour --watch N  wait for N device events (a token plugged or pulled out) in a second thread
  *
  * The PIN is taken from the KEYCORE_TOUR_PIN environment variable of this example, "12345678" (the PIN
@@ -76,7 +78,91 @@ static const char* PrintList(const char* label, const char* list) {
     return list;
 }
 
-static int TourApplication(HAPPLICATION app, const char* pin) {
+/* Prints the first bytes of a value in hexadecimal. */
+static void PrintHex(const char* label, const BYTE* data, size_t len) {
+    size_t i;
+    printf("    %-28s", label);
+    for (i = 0; i < len && i < 16; ++i)
+        printf("%s%02X", i == 0 ? " " : "", data[i]);
+    printf("%s (%lu bytes)\n", len > 16 ? "..." : "", (unsigned long)len);
+}
+
+/* SM2 signing: a key pair made inside the container, the digest SM3(ZA || M) computed by the token
+ * from the public key and the signer's identifier, the signature of that digest, its verification. */
+static int TourSm2Signature(DEVHANDLE dev, HCONTAINER container) {
+    static const char kMessage[] = "a message signed inside the token";
+    static const char kSignerId[] = "1234567812345678"; /* the default identifier of GB/T 32918 */
+    ECCPUBLICKEYBLOB publicKey;
+    ECCSIGNATUREBLOB signature;
+    HANDLE hash = NULL;
+    BYTE digest[32];
+    ULONG digestLen = sizeof digest;
+    ULONG rv;
+
+    if (!Check("SKF_GenECCKeyPair", SKF_GenECCKeyPair(container, SGD_SM2_1, &publicKey)))
+        return 0;
+    /* 256-bit values sit in the last 32 bytes of each 64-byte field. */
+    PrintHex("SM2 public key X", publicKey.XCoordinate + 32, 32);
+
+    if (!Check("SKF_DigestInit", SKF_DigestInit(dev, SGD_SM3, &publicKey, (BYTE*)kSignerId,
+                                                (ULONG)strlen(kSignerId), &hash)))
+        return 0;
+    rv = SKF_Digest(hash, (BYTE*)kMessage, (ULONG)strlen(kMessage), digest, &digestLen);
+    SKF_CloseHandle(hash);
+    if (!Check("SKF_Digest", rv))
+        return 0;
+    PrintHex("SM3(ZA || M)", digest, digestLen);
+
+    if (!Check("SKF_ECCSignData", SKF_ECCSignData(container, digest, digestLen, &signature)))
+        return 0;
+    PrintHex("signature r", signature.r + 32, 32);
+    if (!Check("SKF_ECCVerify", SKF_ECCVerify(dev, &publicKey, digest, digestLen, &signature)))
+        return 0;
+    printf("    %-28s ok\n", "signature verified");
+
+    /* A signature over another digest must be refused. */
+    digest[0] ^= 1;
+    if (SKF_ECCVerify(dev, &publicKey, digest, digestLen, &signature) == SAR_OK) {
+        printf("    a changed digest was accepted\n");
+        return 0;
+    }
+    printf("    %-28s refused, as it should be\n", "changed digest");
+    return 1;
+}
+
+/* SM4 in CBC mode with padding through a session key held by the token. */
+static int TourSm4(DEVHANDLE dev) {
+    static const char kPlain[] = "plain text of any length, padded to whole blocks";
+    BYTE key[16] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};
+    BLOCKCIPHERPARAM param;
+    HANDLE session = NULL;
+    BYTE cipher[80], plain[80];
+    ULONG cipherLen = sizeof cipher, plainLen = sizeof plain;
+    int ok;
+
+    if (!Check("SKF_SetSymmKey", SKF_SetSymmKey(dev, key, SGD_SM4_CBC, &session)))
+        return 0;
+    memset(&param, 0, sizeof param);
+    memset(param.IV, 0x5A, 16);
+    param.IVLen = 16;
+    param.PaddingType = 1; /* PKCS#5-style padding: any length goes in */
+    ok = Check("SKF_EncryptInit", SKF_EncryptInit(session, param)) &&
+         Check("SKF_Encrypt", SKF_Encrypt(session, (BYTE*)kPlain, (ULONG)strlen(kPlain), cipher, &cipherLen));
+    if (ok)
+        PrintHex("SM4-CBC cipher text", cipher, cipherLen);
+    ok = ok && Check("SKF_DecryptInit", SKF_DecryptInit(session, param)) &&
+         Check("SKF_Decrypt", SKF_Decrypt(session, cipher, cipherLen, plain, &plainLen));
+    if (ok && (plainLen != strlen(kPlain) || memcmp(plain, kPlain, plainLen) != 0)) {
+        printf("    the decrypted text differs from the plain text\n");
+        ok = 0;
+    }
+    if (ok)
+        printf("    %-28s \"%.*s\"\n", "decrypted", (int)plainLen, (const char*)plain);
+    SKF_CloseHandle(session);
+    return ok;
+}
+
+static int TourApplication(DEVHANDLE dev, HAPPLICATION app, const char* pin) {
     ULONG maxRetry = 0, remaining = 0, retry = 0, size = 0, type = 0, length = 0;
     BOOL isDefault = 0;
     HCONTAINER container = NULL;
@@ -117,6 +203,8 @@ static int TourApplication(HAPPLICATION app, const char* pin) {
     } else {
         ok = 0;
     }
+    ok = TourSm2Signature(dev, container) && ok;
+    ok = TourSm4(dev) && ok;
     if (Check("SKF_GetContainerType", SKF_GetContainerType(container, &type)))
         printf("    %-28s %lu (0 none, 1 RSA, 2 ECC)\n", "container key type", (unsigned long)type);
 
@@ -151,7 +239,7 @@ static int TourDevice(const char* name, const char* pin) {
             printf("    no application to open\n");
         } else if (Check("SKF_OpenApplication", SKF_OpenApplication(dev, (LPSTR)first, &app))) {
             printf("    %-28s \"%s\"\n", "opened application", first);
-            ok = TourApplication(app, pin);
+            ok = TourApplication(dev, app, pin);
             Check("SKF_CloseApplication", SKF_CloseApplication(app));
         }
     }
