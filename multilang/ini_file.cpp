@@ -12,7 +12,9 @@ namespace orvex {
 
 namespace {
 
-bool IsSpaceChar(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool IsSpaceChar(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
 // Escapes of a value: \r \n \t become their control characters and \\ one backslash. The doubled
 // backslash is parked as 0x01 first so that "\\n" stays a backslash followed by 'n'.
@@ -27,7 +29,6 @@ void ResolveEscapes(std::string& value) {
 }
 
 constexpr std::size_t kConversionPiece = 2048;
-
 
 // The whole file, or false when it cannot be opened or read (a directory, for one).
 bool ReadWholeFile(const std::string& path, std::string& text) {
@@ -55,7 +56,9 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
 
 IniFile::IniFile() = default;
 
-IniFile::~IniFile() { ClearUp(); }
+IniFile::~IniFile() {
+    ClearUp();
+}
 
 bool IniFile::Load(const std::string& path) {
     std::string text;
@@ -140,7 +143,9 @@ std::size_t IniFile::Output(char* buffer) const {
     return length + 1;
 }
 
-void IniFile::ClearUp() { m_sections.clear(); }
+void IniFile::ClearUp() {
+    m_sections.clear();
+}
 
 void RemoveSpaceChar(std::string& s, unsigned flags) {
     const auto first = std::find_if_not(s.begin(), s.end(), IsSpaceChar);

@@ -13,7 +13,9 @@ namespace {
 const char* const kSettingsSection = "settings";
 const char* const kStringsSection = "strings";
 
-const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
+const char* OrEmpty(const char* text) {
+    return text != nullptr ? text : "";
+}
 
 // Base-10 value of the leading digits ("12px" is 12); out-of-range values are clamped.
 long ParseNumber(const std::string& text) {
@@ -52,9 +54,13 @@ MultiLanguage::MultiLanguage() = default;
 
 MultiLanguage::~MultiLanguage() = default;
 
-void MultiLanguage::SetPath(const std::string& dir) { m_path = dir; }
+void MultiLanguage::SetPath(const std::string& dir) {
+    m_path = dir;
+}
 
-void MultiLanguage::SetPrefix(const std::string& prefix) { m_prefix = prefix; }
+void MultiLanguage::SetPrefix(const std::string& prefix) {
+    m_prefix = prefix;
+}
 
 bool MultiLanguage::SetCodePage(unsigned long codePage) {
     m_codePage = codePage;
@@ -182,23 +188,41 @@ MultiLanguage& ReadyInstance() {
 
 } // namespace
 
-void ml_setPath(const std::string& dir) { ml_getInstance().SetPath(dir); }
+void ml_setPath(const std::string& dir) {
+    ml_getInstance().SetPath(dir);
+}
 
-void ml_setPrefix(const std::string& prefix) { ml_getInstance().SetPrefix(prefix); }
+void ml_setPrefix(const std::string& prefix) {
+    ml_getInstance().SetPrefix(prefix);
+}
 
-bool ml_setCodePage(unsigned long codePage) { return ml_getInstance().SetCodePage(codePage); }
+bool ml_setCodePage(unsigned long codePage) {
+    return ml_getInstance().SetCodePage(codePage);
+}
 
-bool ml_load(const std::string& path) { return ml_getInstance().Load(path); }
+bool ml_load(const std::string& path) {
+    return ml_getInstance().Load(path);
+}
 
-bool ml_loadData(const char* text) { return ml_getInstance().LoadData(text); }
+bool ml_loadData(const char* text) {
+    return ml_getInstance().LoadData(text);
+}
 
-unsigned long ml_getCodePage() { return ReadyInstance().GetCodePage(); }
+unsigned long ml_getCodePage() {
+    return ReadyInstance().GetCodePage();
+}
 
-std::string ml_getLanguageName() { return ReadyInstance().GetLanguageName(); }
+std::string ml_getLanguageName() {
+    return ReadyInstance().GetLanguageName();
+}
 
-std::string ml_getFontFaceName() { return ReadyInstance().GetFontFaceName(); }
+std::string ml_getFontFaceName() {
+    return ReadyInstance().GetFontFaceName();
+}
 
-int ml_getFontHeight() { return ReadyInstance().GetFontHeight(); }
+int ml_getFontHeight() {
+    return ReadyInstance().GetFontHeight();
+}
 
 std::string __(unsigned long id, const char* defaultText) {
     MultiLanguage& instance = ReadyInstance();

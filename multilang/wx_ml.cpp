@@ -5,15 +5,25 @@
 #include <cstdlib>
 #include <cstring>
 
-void wx_ml_setPath(const std::string& dir) { orvex::ml_setPath(dir); }
+void wx_ml_setPath(const std::string& dir) {
+    orvex::ml_setPath(dir);
+}
 
-void wx_ml_setPrefix(const std::string& prefix) { orvex::ml_setPrefix(prefix); }
+void wx_ml_setPrefix(const std::string& prefix) {
+    orvex::ml_setPrefix(prefix);
+}
 
-bool wx_ml_setCodePage(unsigned long codePage) { return orvex::ml_setCodePage(codePage); }
+bool wx_ml_setCodePage(unsigned long codePage) {
+    return orvex::ml_setCodePage(codePage);
+}
 
-std::string __(unsigned long id, const char* defaultText) { return orvex::__(id, defaultText); }
+std::string __(unsigned long id, const char* defaultText) {
+    return orvex::__(id, defaultText);
+}
 
-std::string ___(const std::string& key, const char* defaultText) { return orvex::___(key, defaultText); }
+std::string ___(const std::string& key, const char* defaultText) {
+    return orvex::___(key, defaultText);
+}
 
 unsigned long wx_getSysLanguage() {
     const char* lang = std::getenv("LANG");

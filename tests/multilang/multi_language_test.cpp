@@ -113,7 +113,8 @@ TEST(MultiLanguageTest, NumbersTakeTheLeadingDecimalDigits) {
         const char* stored;
         long expected;
     };
-    const Case cases[] = {{"12", 12}, {"12px", 12}, {"010", 10}, {"px", 0}, {"", 0}, {"99999999999999999999", LONG_MAX}};
+    const Case cases[] = {{"12", 12}, {"12px", 12}, {"010", 10},
+                          {"px", 0},  {"", 0},      {"99999999999999999999", LONG_MAX}};
     for (const Case& c : cases) {
         MultiLanguage ml;
         const std::string text =

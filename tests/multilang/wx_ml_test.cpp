@@ -44,10 +44,10 @@ TEST(SysLanguage, LangSelectsTheCodePage) {
         unsigned long expected;
     };
     const Case cases[] = {
-        {"zh_CN.UTF-8", 2052},  {"zh_cn.gb18030", 2052}, {"zh_CN.", 2052},       {"zh_TW.UTF-8", 1028},
-        {"zh_tw.big5", 1028},   {"zh_CN", 1033},         {"zh_TW", 1033},        {"zh_Cn.UTF-8", 1033},
-        {"zh_HK.UTF-8", 1033},  {"en_US.UTF-8", 1033},   {"C", 1033},            {"", 1033},
-        {"zh_CN@utf8", 1033},   {nullptr, 1033},
+        {"zh_CN.UTF-8", 2052}, {"zh_cn.gb18030", 2052}, {"zh_CN.", 2052}, {"zh_TW.UTF-8", 1028},
+        {"zh_tw.big5", 1028},  {"zh_CN", 1033},         {"zh_TW", 1033},  {"zh_Cn.UTF-8", 1033},
+        {"zh_HK.UTF-8", 1033}, {"en_US.UTF-8", 1033},   {"C", 1033},      {"", 1033},
+        {"zh_CN@utf8", 1033},  {nullptr, 1033},
     };
     for (const Case& c : cases) {
         ScopedLang lang(c.lang);
