@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -37,7 +38,11 @@ QByteArray TemporaryViewDirectory() {
     static QByteArray made;
     if (!made.isEmpty() && IsPrivateDirectory(made))
         return made;
-    QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/keydesk-XXXXXX";
+    // Qt answers an empty path for a TMPDIR that does not exist; mkdtemp would then work in "/".
+    QString base = QDir::tempPath();
+    if (base.isEmpty() || !QFileInfo(base).isDir())
+        base = QStringLiteral("/tmp");
+    QByteArray pattern = QFile::encodeName(base) + "/keydesk-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr)
         return QByteArray();
     made = pattern;
