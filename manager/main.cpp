@@ -63,7 +63,11 @@ int main(int argc, char** argv) {
     const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
     window.move((desktop.width() - window.width()) / 2, (desktop.height() - window.height()) / 2);
 
-    if (const char* dir = screenshotDir(argc, argv))
-        return runScreenshotTour(window, QString::fromLocal8Bit(dir));
-    return app.exec();
+    const char* dir = screenshotDir(argc, argv);
+    const int rc = dir != nullptr ? runScreenshotTour(window, QString::fromLocal8Bit(dir)) : app.exec();
+    // The device thread is still blocked inside the library's device-event wait, and the library's
+    // exit-time destructors would wait for it for ever: end here, without them. Nothing of ours is
+    // left to write; the worker threads end with the process.
+    std::fflush(nullptr);
+    std::_Exit(rc);
 }

@@ -47,7 +47,14 @@ QString MainWindow::mlText(unsigned long id, const char* defaultText) {
     return tr(__(id, defaultText).c_str());
 }
 
+// The images are compiled into the static library keydesk_core, whose resource initialiser the linker
+// would drop as unreferenced; this reference keeps it.
+static void initKeydeskResources() {
+    Q_INIT_RESOURCE(keydesk);
+}
+
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow) {
+    initKeydeskResources();
     ui->setupUi(this);
 
     ui->tabWidget->tabBar()->hide();
