@@ -126,8 +126,8 @@ protected:
     }
 
     HCONTAINER m_container = nullptr;
-    const ByteVec m_key = Pattern(16, 7);
-    const ByteVec m_iv = Pattern(16, 9);
+    ByteVec m_key = Pattern(16, 7);
+    ByteVec m_iv = Pattern(16, 9);
 };
 
 } // namespace keycore::test
