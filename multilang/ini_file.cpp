@@ -16,16 +16,25 @@ bool IsSpaceChar(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
 
-// Escapes of a value: \r \n \t become their control characters and \\ one backslash. The doubled
-// backslash is parked as 0x01 first so that "\\n" stays a backslash followed by 'n'.
+// Escapes of a value: \r \n \t become their control characters and a doubled backslash one backslash, so
+// "\\n" stays a backslash followed by 'n'. One left-to-right pass gives the same result as replacing the
+// doubled backslashes by a marker byte first, without turning a 0x01 byte of the value into a backslash.
 void ResolveEscapes(std::string& value) {
     if (value.find('\\') == std::string::npos)
         return;
-    ReplaceString(value, "\\\\", "\x01");
-    ReplaceString(value, "\\r", "\r");
-    ReplaceString(value, "\\n", "\n");
-    ReplaceString(value, "\\t", "\t");
-    ReplaceString(value, "\x01", "\\");
+    std::string resolved;
+    resolved.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        const char next = i + 1 < value.size() ? value[i + 1] : '\0';
+        if (c != '\\' || (next != '\\' && next != 'r' && next != 'n' && next != 't')) {
+            resolved += c;
+            continue;
+        }
+        resolved += next == 'r' ? '\r' : next == 'n' ? '\n' : next == 't' ? '\t' : '\\';
+        ++i;
+    }
+    value.swap(resolved);
 }
 
 constexpr std::size_t kConversionPiece = 2048;

@@ -7,6 +7,7 @@
 #include <clocale>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace orvex {
 namespace {
@@ -58,6 +59,42 @@ TEST(IniFileLoad, KeyLinesGiveTheirValues) {
         ASSERT_TRUE(file.Load((std::string("[s]\n") + c.text + "\n").c_str()));
         EXPECT_EQ(ValueOf(file, "s", c.key), c.expected);
     }
+}
+
+// The escapes as the format defines them: doubled backslashes parked as a marker byte, then the three
+// escapes, then the marker back to one backslash. The loader must agree on every value without that byte.
+std::string ResolvedWithMarker(std::string value) {
+    ReplaceString(value, "\\\\", "\x01");
+    ReplaceString(value, "\\r", "\r");
+    ReplaceString(value, "\\n", "\n");
+    ReplaceString(value, "\\t", "\t");
+    ReplaceString(value, "\x01", "\\");
+    return value;
+}
+
+TEST(IniFileLoad, EscapesAgreeWithTheMarkerDefinitionOnEveryShortValue) {
+    const std::string alphabet = "\\rntx";
+    std::vector<std::string> values{""};
+    for (std::size_t length = 1, first = 0; length <= 6; ++length) {
+        const std::size_t end = values.size();
+        for (std::size_t i = first; i < end; ++i)
+            for (const char c : alphabet)
+                values.push_back(values[i] + c);
+        first = end;
+    }
+    for (const std::string& value : values) {
+        IniFile file;
+        ASSERT_TRUE(file.Load(("[s]\nk=" + value + "\n").c_str()));
+        ASSERT_EQ(ValueOf(file, "s", "k"), ResolvedWithMarker(value)) << value;
+    }
+}
+
+TEST(IniFileLoad, MarkerByteInAValueIsKept) {
+    IniFile file;
+    ASSERT_TRUE(file.Load("[s]\nk=a\x01"
+                          "b\\\\\x01\n"));
+    EXPECT_EQ(ValueOf(file, "s", "k"), "a\x01"
+                                       "b\\\x01");
 }
 
 TEST(IniFileLoad, CarriageReturnOfCrLfLinesStaysAtTheEndOfValues) {
