@@ -6,6 +6,7 @@
 
 #include "skf/skf_ecc_blob.h"
 #include "skf/skf_frame.h"
+#include "skf/skf_session_key.h"
 
 #include "runtime/secure_wipe.h"
 
@@ -86,18 +87,25 @@ template <typename Command> ULONG RunInContainer(SkfSlotUse& use, Command comman
     return RunInContainer(use, {kSwApplicationNotSelected, kSwContainerNotOpen}, command, status);
 }
 
-// A handle on a key the token keeps for the container of `from`: a session key (by its index) or an
-// agreement in progress (by its identifier).
-HANDLE AddKeyHandle(const GMHandle& from, uint64_t keyIndex, uint64_t algId) {
-    auto handle = std::make_shared<GMHandle>();
-    handle->m_devName = from.m_devName;
-    handle->m_appName = from.m_appName;
-    handle->m_appId = from.m_appId;
-    handle->m_conName = from.m_conName;
-    handle->m_conId = from.m_conId;
-    handle->m_keyId = keyIndex;
+// An agreement begun by the sponsor: the container's fields, m_keyId = the token's agreement
+// identifier and m_algId = the algorithm of the key it will give. Only such a handle finishes an
+// agreement.
+class CAgreementHandle : public GMHandle {};
+
+HANDLE AddAgreementHandle(const GMHandle& container, uint32_t agreementId, ULONG algId) {
+    auto handle = std::make_shared<CAgreementHandle>();
+    handle->m_devName = container.m_devName;
+    handle->m_appName = container.m_appName;
+    handle->m_appId = container.m_appId;
+    handle->m_conName = container.m_conName;
+    handle->m_conId = container.m_conId;
+    handle->m_keyId = agreementId;
     handle->m_algId = algId;
     return GMHandles::Table().Add(std::move(handle));
+}
+
+bool IsAgreementHandle(const void* value) {
+    return std::dynamic_pointer_cast<CAgreementHandle>(GMHandles::Table().Find(value)) != nullptr;
 }
 
 BYTE* CipherBytes(ECCCIPHERBLOB* blob) {
@@ -231,7 +239,7 @@ ULONG SkfECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYB
             return SAR_FAIL;
         const uint16_t keyIndex = ReadBigEndian16(answer + formLen);
         FillEccCipherBlob(view, pData);
-        *phSessionKey = AddKeyHandle(use.handle, keyIndex, ulAlgId);
+        *phSessionKey = AddContainerSessionKey(use.handle, keyIndex, ulAlgId);
         return SAR_OK;
     });
 }
@@ -333,8 +341,7 @@ ULONG SkfGenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCP
         if (status != kSwSuccess || !ReadAgreementData(answer, answerLen, &x, &y, &agreementId))
             return SAR_FAIL;
         FillEccPublicKeyBlob(x, y, pTempECCPubKeyBlob);
-        // The agreement handle names the container and the token's agreement; the key comes later.
-        *phAgreementHandle = AddKeyHandle(use.handle, agreementId, ulAlgId);
+        *phAgreementHandle = AddAgreementHandle(use.handle, agreementId, ulAlgId);
         return SAR_OK;
     });
 }
@@ -370,7 +377,7 @@ ULONG SkfGenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId, EC
         if (status != kSwSuccess || !ReadAgreementKey(answer, answerLen, &x, &y, &keyIndex))
             return SAR_FAIL;
         FillEccPublicKeyBlob(x, y, pTempECCPubKeyBlob);
-        *phKeyHandle = AddKeyHandle(use.handle, keyIndex, ulAlgId);
+        *phKeyHandle = AddContainerSessionKey(use.handle, keyIndex, ulAlgId);
         return SAR_OK;
     });
 }
@@ -380,6 +387,9 @@ ULONG SkfGenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKe
     if (hAgreementHandle == nullptr || pECCPubKeyBlob == nullptr || pTempECCPubKeyBlob == nullptr || pbID == nullptr ||
         ulIDLen == 0 || phKeyHandle == nullptr)
         return SAR_INVALIDPARAMERR;
+    // Any other handle would send the token an agreement identifier that means nothing.
+    if (!IsAgreementHandle(hAgreementHandle))
+        return SAR_INVALIDHANDLEERR;
     return WithHandleSlot(hAgreementHandle, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
         uint16_t keyIndex = 0;
         TokenStatus status = 0;
@@ -398,7 +408,7 @@ ULONG SkfGenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKe
         if (status != kSwSuccess)
             return SAR_FAIL;
         // The agreement handle stays open; the key takes its container and algorithm.
-        *phKeyHandle = AddKeyHandle(use.handle, keyIndex, use.handle.m_algId);
+        *phKeyHandle = AddContainerSessionKey(use.handle, keyIndex, static_cast<ULONG>(use.handle.m_algId));
         return SAR_OK;
     });
 }
