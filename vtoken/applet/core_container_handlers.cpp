@@ -24,6 +24,18 @@ uint16_t ReadAppAndName(AppletContext& ctx, const Command& cmd, ApplicationRecor
     return sw::kOk;
 }
 
+// The same, then the container of that name: 0x9000 with *it set, `notFound` when the application
+// has no such container, or the failure status.
+uint16_t FindNamedContainer(AppletContext& ctx, const Command& cmd, ApplicationRecord** app, uint16_t* appId,
+                            std::map<std::string, ContainerRecord>::iterator* it, uint16_t notFound) {
+    std::string name;
+    uint16_t status = ReadAppAndName(ctx, cmd, app, appId, &name);
+    if (status != sw::kOk)
+        return status;
+    *it = (*app)->containers.find(name);
+    return *it == (*app)->containers.end() ? notFound : sw::kOk;
+}
+
 // Data: app, ctr, then nothing more than `rest` bytes the caller reads.
 uint16_t ReadAppAndContainer(AppletContext& ctx, DataReader& reader, ApplicationRecord** app, uint16_t* appId,
                              ContainerRecord** container) {
@@ -85,13 +97,10 @@ std::vector<uint8_t> CreateContainer(AppletContext& ctx, const Command& cmd) {
 std::vector<uint8_t> OpenContainer(AppletContext& ctx, const Command& cmd) {
     ApplicationRecord* app = nullptr;
     uint16_t appId = 0;
-    std::string name;
-    uint16_t status = ReadAppAndName(ctx, cmd, &app, &appId, &name);
+    std::map<std::string, ContainerRecord>::iterator it;
+    uint16_t status = FindNamedContainer(ctx, cmd, &app, &appId, &it, sw::kContainerNotFound);
     if (status != sw::kOk)
         return Answer(status);
-    auto it = app->containers.find(name);
-    if (it == app->containers.end())
-        return Answer(sw::kContainerNotFound);
     std::vector<uint8_t> answer;
     PutU16(answer, it->second.id);
     return Answer(std::move(answer));
@@ -132,13 +141,10 @@ void WipeKeys(ContainerRecord& c) {
 std::vector<uint8_t> DeleteContainer(AppletContext& ctx, const Command& cmd) {
     ApplicationRecord* app = nullptr;
     uint16_t appId = 0;
-    std::string name;
-    uint16_t status = ReadAppAndName(ctx, cmd, &app, &appId, &name);
+    std::map<std::string, ContainerRecord>::iterator it;
+    uint16_t status = FindNamedContainer(ctx, cmd, &app, &appId, &it, sw::kFileNotFound2);
     if (status != sw::kOk)
         return Answer(status);
-    auto it = app->containers.find(name);
-    if (it == app->containers.end())
-        return Answer(sw::kFileNotFound2);
     if (!ctx.UserVerified(appId))
         return Answer(sw::kSecurityNotSatisfied);
     WipeKeys(it->second);
@@ -153,13 +159,10 @@ std::vector<uint8_t> DeleteContainer(AppletContext& ctx, const Command& cmd) {
 std::vector<uint8_t> GetContainerInfo(AppletContext& ctx, const Command& cmd) {
     ApplicationRecord* app = nullptr;
     uint16_t appId = 0;
-    std::string name;
-    uint16_t status = ReadAppAndName(ctx, cmd, &app, &appId, &name);
+    std::map<std::string, ContainerRecord>::iterator it;
+    uint16_t status = FindNamedContainer(ctx, cmd, &app, &appId, &it, sw::kContainerNotFound);
     if (status != sw::kOk)
         return Answer(status);
-    auto it = app->containers.find(name);
-    if (it == app->containers.end())
-        return Answer(sw::kContainerNotFound);
     const ContainerRecord& c = it->second;
     uint32_t type = ContainerType(c);
     std::vector<uint8_t> answer = {static_cast<uint8_t>(type), static_cast<uint8_t>(type >> 8),

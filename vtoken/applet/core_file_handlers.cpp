@@ -25,6 +25,21 @@ template <FileSpace Space> struct FileCommands {
         return ctx.OpenedApplication(*appId, app);
     }
 
+    // P1 P2 = app, data = the file's name. Returns 0x9000 with the application, its id and the file's
+    // entry set, or the status to answer.
+    static uint16_t NamedFile(AppletContext& ctx, const Command& cmd, ApplicationRecord** app, uint16_t* appId,
+                              std::map<std::string, TokenFile>::iterator* file) {
+        uint16_t status = AppFromP1P2(ctx, cmd, app, appId);
+        if (status != sw::kOk)
+            return status;
+        std::string name(cmd.data.begin(), cmd.data.end());
+        if (name.empty() || name.size() > kMaxFileName)
+            return sw::kWrongLength;
+        auto& files = (*app)->*Space;
+        *file = files.find(name);
+        return *file == files.end() ? sw::kFileNotFound2 : sw::kOk;
+    }
+
     static std::vector<uint8_t> Create(AppletContext& ctx, const Command& cmd) {
         ApplicationRecord* app = nullptr;
         uint16_t appId = 0;
@@ -60,20 +75,14 @@ template <FileSpace Space> struct FileCommands {
     static std::vector<uint8_t> Delete(AppletContext& ctx, const Command& cmd) {
         ApplicationRecord* app = nullptr;
         uint16_t appId = 0;
-        uint16_t status = AppFromP1P2(ctx, cmd, &app, &appId);
+        std::map<std::string, TokenFile>::iterator it;
+        uint16_t status = NamedFile(ctx, cmd, &app, &appId, &it);
         if (status != sw::kOk)
             return Answer(status);
-        std::string name(cmd.data.begin(), cmd.data.end());
-        if (name.empty() || name.size() > kMaxFileName)
-            return Answer(sw::kWrongLength);
-        auto& files = app->*Space;
-        auto it = files.find(name);
-        if (it == files.end())
-            return Answer(sw::kFileNotFound2);
         // Whoever may write a file may delete it.
         if (!RightsAllow(ctx, appId, it->second.writeRights))
             return Answer(sw::kSecurityNotSatisfied);
-        files.erase(it);
+        (app->*Space).erase(it);
         ctx.imageChanged = true;
         return Answer(sw::kOk);
     }
@@ -93,16 +102,10 @@ template <FileSpace Space> struct FileCommands {
     static std::vector<uint8_t> Info(AppletContext& ctx, const Command& cmd) {
         ApplicationRecord* app = nullptr;
         uint16_t appId = 0;
-        uint16_t status = AppFromP1P2(ctx, cmd, &app, &appId);
+        std::map<std::string, TokenFile>::iterator it;
+        uint16_t status = NamedFile(ctx, cmd, &app, &appId, &it);
         if (status != sw::kOk)
             return Answer(status);
-        std::string name(cmd.data.begin(), cmd.data.end());
-        if (name.empty() || name.size() > kMaxFileName)
-            return Answer(sw::kWrongLength);
-        auto& files = app->*Space;
-        auto it = files.find(name);
-        if (it == files.end())
-            return Answer(sw::kFileNotFound2);
         std::vector<uint8_t> answer;
         PutU32(answer, static_cast<uint32_t>(it->second.content.size()));
         PutU32(answer, it->second.readRights);
