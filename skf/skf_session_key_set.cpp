@@ -2,6 +2,7 @@
 // one) and a key wrapped under a container's exchange key pair.
 
 #include "skf/skf_cipher.h"
+#include "skf/skf_session_key_wrap.h"
 #include "skf/skf_storage.h"
 
 #include "runtime/secure_wipe.h"
@@ -16,21 +17,9 @@ namespace {
 constexpr size_t kSymmKeyBytes = 16;
 constexpr size_t kNameListBuffer = 1024;
 
-// ECCCIPHERBLOB: X (64), Y (64), HASH (32), CipherLen at 160, cipher text from 164.
-constexpr size_t kEccCipherLenOffset = 160;
-constexpr size_t kEccCipherOffset = 164;
-constexpr size_t kEccHalf = 32;
-constexpr uint32_t kWrappedSessionKeyBytes = 16;
-constexpr uint32_t kSm2Bits = 256;
-
 // The first name of a NUL-separated list; empty when the list holds none.
 std::string FirstName(const char* list, size_t len) {
     return std::string(list, strnlen(list, len));
-}
-
-void PutU32(std::vector<unsigned char>& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<unsigned char>(value >> shift));
 }
 
 // A handle that SKF_SetSymmKey opened on its way is not handed out; it leaves the table again.
@@ -109,27 +98,10 @@ ULONG SkfSetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HANDLE* phKey) {
 ULONG SkfImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen, HANDLE* phKey) {
     if (hContainer == nullptr || pbWrapedData == nullptr || ulWrapedLen == 0 || phKey == nullptr)
         return SAR_INVALIDPARAMERR;
-    // An SM2-wrapped key is told apart only by the CipherLen field of an ECCCIPHERBLOB being 16.
-    uint32_t cipherLen = 0;
-    if (ulWrapedLen >= kEccCipherOffset)
-        std::memcpy(&cipherLen, pbWrapedData + kEccCipherLenOffset, sizeof cipherLen);
-    const bool sm2Wrapped = cipherLen == kWrappedSessionKeyBytes;
-    if (sm2Wrapped && ulWrapedLen < kEccCipherOffset + kWrappedSessionKeyBytes)
-        return SAR_INDATALENERR;
-
     std::vector<unsigned char> wrapped;
-    if (sm2Wrapped) {
-        // The token's SM2 cipher form: key bits, C1.x, C1.y, C3, C2 length, C2.
-        PutU32(wrapped, kSm2Bits);
-        wrapped.insert(wrapped.end(), pbWrapedData + kEccHalf, pbWrapedData + 2 * kEccHalf);
-        wrapped.insert(wrapped.end(), pbWrapedData + 3 * kEccHalf, pbWrapedData + 4 * kEccHalf);
-        wrapped.insert(wrapped.end(), pbWrapedData + 4 * kEccHalf, pbWrapedData + 5 * kEccHalf);
-        PutU32(wrapped, kWrappedSessionKeyBytes);
-        wrapped.insert(wrapped.end(), pbWrapedData + kEccCipherOffset,
-                       pbWrapedData + kEccCipherOffset + kWrappedSessionKeyBytes);
-    } else {
-        wrapped.assign(pbWrapedData, pbWrapedData + ulWrapedLen);
-    }
+    const ULONG converted = WrappedKeyForToken(pbWrapedData, ulWrapedLen, &wrapped);
+    if (converted != SAR_OK)
+        return converted;
 
     const std::shared_ptr<GMHandle> container = GMHandles::Table().Find(hContainer);
     // Only a container handle names a container: the key kinds carry container fields too, but are no
