@@ -56,6 +56,7 @@ ULONG SkfRSAVerify(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pbDat
     const BYTE* modulus = rsa_blob::ModulusOf(*pRSAPubKeyBlob);
     return WithHandleSlot(hDev, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
         if (rsa_padding::TokenTakesAsIs(ulDataLen)) {
+            // The command's P1 flag stays clear: the selector alone tells the token what the data is.
             const TokenStatus status =
                 use.token.RsaVerify(false, rsa_padding::SelectorFor(ulDataLen), bits, modulus,
                                     pRSAPubKeyBlob->PublicExponent, pbData, ulDataLen, pbSignature, ulSignLen);
