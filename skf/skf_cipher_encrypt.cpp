@@ -181,8 +181,11 @@ ULONG SkfCipherInit(HANDLE hKey, const BLOCKCIPHERPARAM& param, bool encrypt) {
                                             static_cast<uint32_t>(key.m_algId), param.IV, param.IVLen,
                                             param.PaddingType, param.FeedBitLen);
             });
-            if (rv != SAR_OK)
+            if (rv != SAR_OK) {
+                // Whatever ran before is gone on the token too.
+                EndOperation(key);
                 return rv;
+            }
         }
         EndOperation(key);
         SecureWipe(key.m_iv);

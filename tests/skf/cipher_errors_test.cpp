@@ -211,6 +211,13 @@ TEST_F(CipherErrorsTest, StatusWordsOfTheCipherCommands) {
     ForceStatus(ins::kEncryptInit, 0x6A94);
     ForceStatus(ins::kEncryptInit, 0x6A94);
     EXPECT_EQ(SKF_EncryptInit(m_keyHandle, CipherParam(m_iv, 0)), SAR_FAIL) << "two re-opens";
+    {
+        // The failed init ended the encryption the successful one before it had started.
+        TraceLines(m_token, true);
+        ULONG len = 64;
+        EXPECT_EQ(SKF_EncryptUpdate(m_keyHandle, m_in.data(), 32, m_out.data(), &len), SAR_FAIL);
+        EXPECT_TRUE(CommandsWithIns(TraceLines(m_token), ins::kEncryptUpdate).empty());
+    }
     Fault(m_token, {"clear"});
     ForceStatus(ins::kEncryptInit, 0x6A94);
     ForceStatus(ins::kOpenContainer, 0x6A91);
