@@ -112,7 +112,8 @@ void MainWindow::btn_exportCert() {
     if (usage < 0 || IsKeyNode(node.data().toString()))
         return;
 
-    const QString path = askExportFileName(this, mlText(30029, "Export Certificate"), QString::fromLatin1(kProposedFileName));
+    const QString path =
+        askExportFileName(this, mlText(30029, "Export Certificate"), QString::fromLatin1(kProposedFileName));
     if (path.isEmpty())
         return;
     if (!openContainerOfCurrentNode(kOpenForExport))

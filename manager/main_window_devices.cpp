@@ -147,10 +147,9 @@ int MainWindow::keyFolderUsage(const QString& folderText) {
 }
 
 void MainWindow::slotEventChange() {
-    for (QPushButton* button :
-         {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_VerifyPIN_OK, ui->btn_ChangPIN_OK,
-          ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn, ui->btn_ChangeAuthKey, ui->btn_UnblockPIN,
-          ui->btn_Initialize, ui->btn_ViewCert})
+    for (QPushButton* button : {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_VerifyPIN_OK,
+                                ui->btn_ChangPIN_OK, ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn,
+                                ui->btn_ChangeAuthKey, ui->btn_UnblockPIN, ui->btn_Initialize, ui->btn_ViewCert})
         button->setEnabled(false);
     if (m_sysTrayIcon != nullptr)
         m_sysTrayIcon->setVisible(false);
@@ -235,7 +234,8 @@ bool MainWindow::showKeyInfo(const QString& devName) {
     setRow(0, 30003, "Label", QString::fromUtf8(FixedField(info.Label, sizeof info.Label)));
     setRow(1, 30004, "SerialNumber", serial);
     setRow(2, 30005, "Manufacturer", QString::fromUtf8(FixedField(info.Manufacturer, sizeof info.Manufacturer)));
-    setRow(3, 30006, "HWVersion", QStringLiteral("%1.%2").arg(int{info.HWVersion.major}).arg(int{info.HWVersion.minor}));
+    setRow(3, 30006, "HWVersion",
+           QStringLiteral("%1.%2").arg(int{info.HWVersion.major}).arg(int{info.HWVersion.minor}));
     setRow(4, 30007, "TotalSpace", QStringLiteral("%1 KB").arg(ULONG{info.TotalSpace} / 1024));
     setRow(5, 30008, "FreeSpace", QStringLiteral("%1 KB").arg(ULONG{info.FreeSpace} / 1024));
     ui->treeView_usbInfo->resizeColumnToContents(0);

@@ -24,8 +24,7 @@ const MessageEntry kMessages[] = {
     {2002, 30078, "The password entered is not long enough", true},
     {2003, 30073, "The password does not contain any combination of numbers and letters", true},
     {2004, 30077,
-     "The password contains consecutive repeated letters or numbers. you may disregard this message to continue",
-     true},
+     "The password contains consecutive repeated letters or numbers. you may disregard this message to continue", true},
     {2005, 30038, "Error in confirming the RAV-Iruzaz password entry", false},
     {2006, 30069, "The old and new RAV-Iruzaz passwords are the same", false},
     {2007, 30039, "RAV-Iruzaz password locked", false},
@@ -72,9 +71,9 @@ struct TitleEntry {
 };
 
 const TitleEntry kTitles[] = {
-    {9001, 32030, "Change Label"},       {9002, 32032, "Verify PIN"},         {9003, 32031, "Change PIN"},
-    {9004, 32029, "Unblock PIN"},        {9005, 32036, "Import Certificate"}, {9006, 32037, "Export Certificate"},
-    {9007, 32038, "View Certificate"},   {9008, 32039, "Delete Container"},   {9009, 32040, "Change DevAuthKey"},
+    {9001, 32030, "Change Label"},     {9002, 32032, "Verify PIN"},         {9003, 32031, "Change PIN"},
+    {9004, 32029, "Unblock PIN"},      {9005, 32036, "Import Certificate"}, {9006, 32037, "Export Certificate"},
+    {9007, 32038, "View Certificate"}, {9008, 32039, "Delete Container"},   {9009, 32040, "Change DevAuthKey"},
     {9010, 32028, "Initialize"},
 };
 const TitleEntry kOtherTitle = {0, 30071, "U Key"};

@@ -5,9 +5,9 @@
 
 #include "manager/export_file_dialog.h"
 
-#include <openssl/evp.h>
-#include <openssl/core_names.h>
 #include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include <QDir>
@@ -74,6 +74,8 @@ protected:
         Import("mixed", kEncrypt, MakeRsaKey(1024));
         Import("mixed", kEncrypt, m_rsaEncCert);
         Import("mixed", kSign, MakeRsaKey(1024));
+        Import("two-keys", kEncrypt, MakeRsaKey(1024));
+        Import("two-keys", kSign, MakeRsaKey(1024));
         Import("certs-only", kSign, m_anonymous);
         Import("certs-only", kEncrypt, m_anonymous);
         CreateContainer("empty");
@@ -155,15 +157,21 @@ protected:
 using Lines = std::vector<std::string>;
 
 TEST_F(CertsPageTest, TreeShowsFoldersCertificatesAndKeysPerContainer) {
-    EXPECT_EQ(ContainerLines("rsa2048"), (Lines{"  Sign(RSA2048)", "    Sign Holder", "    Public key", "    Private key"}));
+    EXPECT_EQ(ContainerLines("rsa2048"),
+              (Lines{"  Sign(RSA2048)", "    Sign Holder", "    Public key", "    Private key"}));
     EXPECT_EQ(ContainerLines("sm2"),
               (Lines{"  Encrypt&Decrypt(ECC256)", "    加密证书", "    Public key", "    Private key"}));
     EXPECT_EQ(ContainerLines("rsa1024-keys"), (Lines{"  Sign(RSA1024)", "    Public key", "    Private key"}));
     // Usages with a certificate come first, whatever their kind.
-    EXPECT_EQ(ContainerLines("mixed"), (Lines{"  Encrypt&Decrypt(RSA1024)", "    Enc Holder", "    Public key",
-                                              "    Private key", "  Sign(RSA1024)", "    Public key", "    Private key"}));
+    EXPECT_EQ(ContainerLines("mixed"),
+              (Lines{"  Encrypt&Decrypt(RSA1024)", "    Enc Holder", "    Public key", "    Private key",
+                     "  Sign(RSA1024)", "    Public key", "    Private key"}));
+    // Key pairs without certificates: signing first.
+    EXPECT_EQ(ContainerLines("two-keys"), (Lines{"  Sign(RSA1024)", "    Public key", "    Private key",
+                                                 "  Encrypt&Decrypt(RSA1024)", "    Public key", "    Private key"}));
     // Certificates without a key pair (and without a common name): plain folders, a generic text.
-    EXPECT_EQ(ContainerLines("certs-only"), (Lines{"  Sign", "    Certificate", "  Encrypt&Decrypt", "    Certificate"}));
+    EXPECT_EQ(ContainerLines("certs-only"),
+              (Lines{"  Sign", "    Certificate", "  Encrypt&Decrypt", "    Certificate"}));
     EXPECT_EQ(ContainerLines("empty"), Lines{});
     EXPECT_NE(Node({"empty(container)"}), QModelIndex());
 }
@@ -194,10 +202,14 @@ TEST_F(CertsPageTest, SelectionEnablesButtonsOnlyAfterVerification) {
         EXPECT_EQ(Enabled(Form()->btn_ViewCert), c.exportView);
         EXPECT_EQ(Enabled(Form()->btn_DelCtn), c.del);
     }
-    // A folder keeps the state of the last selection.
+    // A folder keeps the state of the last selection, whichever it was.
     ClickCtnNode({"sm2(container)", "Encrypt&Decrypt(ECC256)"});
     EXPECT_TRUE(Enabled(Form()->btn_ExpCert));
     EXPECT_FALSE(Enabled(Form()->btn_DelCtn));
+    ClickCtnNode({"sm2(container)"});
+    ClickCtnNode({"sm2(container)", "Encrypt&Decrypt(ECC256)"});
+    EXPECT_FALSE(Enabled(Form()->btn_ExpCert));
+    EXPECT_TRUE(Enabled(Form()->btn_DelCtn));
 }
 
 TEST_F(CertsPageTest, ExportWritesExactlyTheCertificateBytes) {
@@ -249,9 +261,8 @@ TEST_F(CertsPageTest, ExportCancelledOrUnwritable) {
     QTest::mouseClick(Form()->btn_ExpCert, Qt::LeftButton);
     EXPECT_TRUE(m_messages.empty());
 
-    setExportFileAsker([](QWidget*, const QString&, const QString&) {
-        return QStringLiteral("/nonexistent-dir/out.cer");
-    });
+    setExportFileAsker(
+        [](QWidget*, const QString&, const QString&) { return QStringLiteral("/nonexistent-dir/out.cer"); });
     QTest::mouseClick(Form()->btn_ExpCert, Qt::LeftButton);
     EXPECT_EQ(TakeMessage().text, "export cert failed.");
 

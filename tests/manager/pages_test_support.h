@@ -34,8 +34,8 @@ protected:
         if (!UsesLanguageFiles())
             HideLanguageFiles();
         myMessageBox::setResponder([this](myMessageBox& box) {
-            m_messages.push_back({box.messageText().toStdString(), box.windowTitle().toStdString(),
-                                  box.hasCancelButton()});
+            m_messages.push_back(
+                {box.messageText().toStdString(), box.windowTitle().toStdString(), box.hasCancelButton()});
             return static_cast<int>(myMessageBox::ResultContinue);
         });
     }

@@ -251,8 +251,9 @@ TEST_F(PinPagesTest, LabelLengthsByBytesAndCharacters) {
     const Case cases[] = {
         {"31 ASCII", ascii31, 31, true, "Device label changed successfully", true},
         {"ten Chinese", chinese10, 30, true, "Device label changed successfully", true},
-        {"eleven Chinese", chinese11, 33, false, "U Shield name is too long, please re-enter within 30 characters in "
-                                                 "length U Shield new name",
+        {"eleven Chinese", chinese11, 33, false,
+         "U Shield name is too long, please re-enter within 30 characters in "
+         "length U Shield new name",
          false},
         {"trailing blank", QStringLiteral("tail "), 5, true, "Operation failed", false},
     };

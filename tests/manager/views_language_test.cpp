@@ -103,9 +103,9 @@ TEST_F(ViewsTest, ChoosingALanguageRetranslatesAndRebuildsTheTree) {
         EXPECT_EQ(Form()->treeView_Dev->model()->headerData(0, Qt::Horizontal).toString().toStdString(), header);
         EXPECT_EQ(TreeLines(Form()->treeView_Dev), (std::vector<std::string>{name, "  " + empty}));
         EXPECT_EQ(Form()->cbx_lang->itemText(index).toStdString(),
-                  __(1000 + static_cast<unsigned long>(index), index == 0 ? "Chinese (Simplified)"
-                                                                          : index == 1 ? "Chinese (Traditional)"
-                                                                                       : "English"));
+                  __(1000 + static_cast<unsigned long>(index), index == 0   ? "Chinese (Simplified)"
+                                                               : index == 1 ? "Chinese (Traditional)"
+                                                                            : "English"));
     }
 }
 
