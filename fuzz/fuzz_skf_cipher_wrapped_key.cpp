@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -13,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<unsigned char> out;
     const ULONG rv = keycore::WrappedKeyForToken(input.data(), input.size(), &out);
     if (rv == SAR_OK) {
-        const bool passedOn = out.size() == input.size() && std::memcmp(out.data(), input.data(), size) == 0;
-        if (!passedOn && out.size() != 120)
+        if (out != input && out.size() != 120)
             std::abort();
     } else if (rv != SAR_INDATALENERR || !out.empty()) {
         std::abort();
