@@ -183,6 +183,47 @@ TEST_P(RsaTest, VerifyOfOtherLengthsChecksTheWholeBlock) {
     EXPECT_EQ(Verify(blob, Bytes(117, 1), signBlock(good)), SAR_FAIL);
 }
 
+// Digests and whole blocks are verified by the token; other data by the public-key operation and the
+// library's own comparison of the block.
+TEST_P(RsaTest, VerificationRoutesByDataLength) {
+    PkeyPtr key = NewOpenSslKey(1024);
+    const RSAPUBLICKEYBLOB blob = PublicBlobOf(key.get());
+    const auto signedBy = [&](const Bytes& data, const EVP_MD* md) {
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key.get(), nullptr);
+        Bytes signature(128);
+        size_t len = signature.size();
+        EVP_PKEY_sign_init(ctx);
+        EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
+        EVP_PKEY_CTX_set_signature_md(ctx, md);
+        EXPECT_EQ(EVP_PKEY_sign(ctx, signature.data(), &len, data.data(), data.size()), 1);
+        EVP_PKEY_CTX_free(ctx);
+        return signature;
+    };
+    const struct {
+        Bytes data;
+        const EVP_MD* md;
+        uint8_t ins;
+        int selector;
+    } cases[] = {
+        {Digest(EVP_sha1(), "route"), EVP_sha1(), rsa_ins::kRsaVerify, 2},
+        {Digest(EVP_sha256(), "route"), EVP_sha256(), rsa_ins::kRsaVerify, 3},
+        {Md5Sha1("route"), EVP_md5_sha1(), rsa_ins::kExtRsaPubKeyOperation, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.data.size());
+        TraceLines(m_token, true);
+        EXPECT_EQ(Verify(blob, c.data, signedBy(c.data, c.md)), SAR_OK);
+        const std::vector<std::string> trace = TraceLines(m_token);
+        const std::vector<Bytes> verifies = CommandsWithIns(trace, rsa_ins::kRsaVerify);
+        const std::vector<Bytes> publicOps = CommandsWithIns(trace, rsa_ins::kExtRsaPubKeyOperation);
+        EXPECT_EQ(verifies.size(), c.ins == rsa_ins::kRsaVerify ? 1u : 0u);
+        EXPECT_EQ(publicOps.size(), c.ins == rsa_ins::kExtRsaPubKeyOperation ? 1u : 0u);
+        if (!verifies.empty()) {
+            EXPECT_EQ(verifies[0][3], c.selector);
+        }
+    }
+}
+
 TEST_P(RsaTest, ArgumentsAndHandles) {
     Bytes digest = Digest(EVP_sha1(), "args");
     ULONG len = 256;
