@@ -76,6 +76,7 @@ protected:
         Import("mixed", kSign, MakeRsaKey(1024));
         Import("two-keys", kEncrypt, MakeRsaKey(1024));
         Import("two-keys", kSign, MakeRsaKey(1024));
+        Import("sm2-keys", kSign, MakeSm2Pair());
         Import("certs-only", kSign, m_anonymous);
         Import("certs-only", kEncrypt, m_anonymous);
         CreateContainer("empty");
@@ -166,6 +167,7 @@ TEST_F(CertsPageTest, TreeShowsFoldersCertificatesAndKeysPerContainer) {
     EXPECT_EQ(ContainerLines("mixed"),
               (Lines{"  Encrypt&Decrypt(RSA1024)", "    Enc Holder", "    Public key", "    Private key",
                      "  Sign(RSA1024)", "    Public key", "    Private key"}));
+    EXPECT_EQ(ContainerLines("sm2-keys"), (Lines{"  Sign(ECC256)", "    Public key", "    Private key"}));
     // Key pairs without certificates: signing first.
     EXPECT_EQ(ContainerLines("two-keys"), (Lines{"  Sign(RSA1024)", "    Public key", "    Private key",
                                                  "  Encrypt&Decrypt(RSA1024)", "    Public key", "    Private key"}));
