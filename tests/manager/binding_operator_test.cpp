@@ -41,7 +41,8 @@ TEST(BindingOperator, AgainstTheLibraryTwoEntriesStayEmptyAndAnswerMinusOne) {
     // A bound entry reaches the library: a handle it never issued is refused by it, not by the binding.
     EXPECT_EQ(skf.SKF_DisConnectDev(reinterpret_cast<DEVHANDLE>(0x5A5A)), static_cast<ULONG>(SAR_INVALIDHANDLEERR));
     ULONG type = 0;
-    EXPECT_EQ(skf.SKF_GetContainerType(nullptr, &type), static_cast<ULONG>(SAR_INVALIDHANDLEERR));
+    EXPECT_EQ(skf.SKF_GetContainerType(reinterpret_cast<HCONTAINER>(0x5A5A), &type),
+              static_cast<ULONG>(SAR_INVALIDHANDLEERR));
 
     // The signing entry point of the class signs nothing.
     ULONG len = 5;
@@ -71,7 +72,7 @@ TEST(BindingOperator, NamesAreLookedUpAsTheBindingListSays) {
 
     // Names the stand-in lacks stay empty; calling them is harmless.
     ULONG size = 0;
-    EXPECT_EQ(skf.SKF_EnumDev(TRUE, nullptr, &size), 0xFFFFFFFFu);
+    EXPECT_EQ(skf.SKF_EnumApplication(nullptr, nullptr, &size), 0xFFFFFFFFu);
     EXPECT_EQ(skf.SKF_WaitForDevEvent(nullptr, nullptr, nullptr), 0xFFFFFFFFu);
     EXPECT_EQ(skf.SKF_CloseHandle(nullptr), 0xFFFFFFFFu);
     Struct_BLOCKCIPHERPARAM param{};

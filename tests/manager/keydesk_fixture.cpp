@@ -152,21 +152,17 @@ void KeydeskTest::TearDown() {
 }
 
 vtoken::test::PluggedToken KeydeskTest::PlugToken(const std::vector<std::string>& options) {
+    const size_t before = PresentDevices().size();
     const vtoken::test::PluggedToken token = Plug(options);
     EXPECT_FALSE(token.id.empty());
-    if (cDevMgr::getInst()->IsLoaded()) {
-        const size_t before = PresentDevices().size();
-        EXPECT_TRUE(WaitUntil([&] { return PresentDevices().size() > before; })) << "token not listed";
-    }
+    EXPECT_TRUE(WaitUntil([&] { return PresentDevices().size() > before; })) << "token not listed";
     return token;
 }
 
 void KeydeskTest::Unplug(const vtoken::test::PluggedToken& token) {
-    const size_t before = cDevMgr::getInst()->IsLoaded() ? PresentDevices().size() : 0;
+    const size_t before = PresentDevices().size();
     ASSERT_EQ(vtoken::test::RunTool({"unplug", token.id}).exitCode, 0);
-    if (cDevMgr::getInst()->IsLoaded()) {
-        EXPECT_TRUE(WaitUntil([&] { return PresentDevices().size() < before; })) << "token still listed";
-    }
+    EXPECT_TRUE(WaitUntil([&] { return PresentDevices().size() < before; })) << "token still listed";
 }
 
 MainWindow& KeydeskTest::StartWindow() {
