@@ -135,5 +135,40 @@ TEST_F(DevicesTest, PinRowsShowRemainingTriesLockAndDefaultFlag) {
     EXPECT_EQ(rows[11].second, "NO");
 }
 
+// A token whose applications cannot be listed has no child; a click on it still shows its key
+// information, never a certificate page.
+TEST_F(DevicesTest, TokenWithoutChildIsStillATokenWhenClicked) {
+    const auto token = Plug();
+    const std::string name = DeviceNameOf(token);
+    Fault(token, {"sw:INS=0x22,SW=0x6A80"});
+    StartWindow();
+    ASSERT_TRUE(WaitUntil([&] { return TopTexts(Form()->treeView_Dev).size() == 1; }));
+    ASSERT_EQ(TreeLines(Form()->treeView_Dev), std::vector<std::string>{name});
+
+    ClickDevice(name);
+    EXPECT_EQ(Form()->tabWidget->currentIndex(), 1);
+    EXPECT_EQ(Form()->tabWidget_2->currentIndex(), 1);
+    ASSERT_EQ(InfoRows().size(), 12u);
+    EXPECT_EQ(InfoRows()[0].second, "vtoken");
+}
+
+// The certificate page of a token that is gone stays empty: it never shows the containers of the token
+// examined before it.
+TEST_F(DevicesTest, CertificatePageOfAVanishedTokenShowsNothingOfAnother) {
+    const std::string name = DeviceNameOf(Plug());
+    AddContainer(name, ContainerSpec{"left-behind", ContainerSpec::Key::None, MakeCertificate("x"), {}});
+    StartWindow();
+    ASSERT_TRUE(WaitUntil([&] { return TopTexts(Form()->treeView_Dev).size() == 1; }));
+    ClickApplication(name);
+    ASSERT_EQ(TopTexts(Form()->treeView), std::vector<std::string>{"left-behind(container)"});
+
+    Window()->chooseApp(QStringLiteral("Orvex5100GM-G VCR 9"));
+    EXPECT_EQ(Form()->tabWidget->currentIndex(), 2);
+    EXPECT_TRUE(TopTexts(Form()->treeView).empty());
+    EXPECT_FALSE(Enabled(Form()->btn_VerifyPIN));
+    EXPECT_FALSE(Enabled(Form()->btn_ChangePIN));
+    EXPECT_FALSE(Enabled(Form()->btn_UnblockPIN));
+}
+
 } // namespace
 } // namespace keydesk::test
