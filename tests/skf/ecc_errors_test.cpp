@@ -381,7 +381,8 @@ TEST_P(EccErrorsTest, ReselectLoopOfTheContainerFunctions) {
 
 // The public-key export recovers only a closed container.
 TEST_P(EccErrorsTest, PublicKeyExportReopensOnlyAClosedContainer) {
-    const Call& call = CallNamed(Calls(), "ExportPublicKey");
+    const std::vector<Call> calls = Calls();
+    const Call& call = CallNamed(calls, "ExportPublicKey");
     TraceLines(m_token, true);
     ForceStatus(call.ins, 0x6A94);
     EXPECT_EQ(Run(call), SAR_OK);
