@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QThread>
 #include <QTreeView>
+#include <QWindow>
 
 #include <cstdio>
 #include <functional>
@@ -51,6 +52,15 @@ int runScreenshotTour(MainWindow& window, const QString& dirPath) {
     QDir dir(dirPath);
     if (!dir.mkpath(QStringLiteral("."))) {
         std::fprintf(stderr, "keydesk: cannot create %s\n", dirPath.toLocal8Bit().constData());
+        return 1;
+    }
+    // The window must really come up on the display: a screenshot of a window never exposed shows nothing.
+    if (!waitFor(
+            [&] {
+                return window.isVisible() && window.windowHandle() != nullptr && window.windowHandle()->isExposed();
+            },
+            15000)) {
+        std::fprintf(stderr, "keydesk: the window did not come up on the display\n");
         return 1;
     }
     Ui_MainWindow* ui = window.form();
