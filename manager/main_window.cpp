@@ -180,5 +180,8 @@ void MainWindow::on_showMainAction() {
 }
 
 void MainWindow::on_exitAppAction() {
-    std::exit(0);
+    // As main does at its end: the device thread still waits inside the library, whose exit-time
+    // destructors would wait for it.
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
