@@ -52,7 +52,9 @@ int main(int argc, char** argv) {
         return 1;
     case InstanceState::Running:
         requestShow();
-        return showAlreadyRunning();
+        // Ends as the first instance does (see below), without exit-time destructors.
+        std::fflush(nullptr);
+        std::_Exit(showAlreadyRunning());
     case InstanceState::First:
         break;
     }

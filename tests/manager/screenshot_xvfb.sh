@@ -9,10 +9,10 @@ source=${KEYCORE_SOURCE_DIR:?}
 out=$(mktemp -d /tmp/keydesk-shots.XXXXXX)
 unset QT_QPA_PLATFORM
 
-"$source/scripts/with-vtoken" --no-isolate --tokens bot -- sh -c '
-    python3 "$1/tests/manager/screenshot_token.py" "$2/bin/libkeycore.so" "Screenshot Holder" &&
-    LANG=en_US.UTF-8 xvfb-run -a -s "-screen 0 1024x768x24" "$2/bin/keydesk" --screenshots "$3"' \
-    sh "$source" "$build" "$out"
+# The X server starts outside with-vtoken, so that the token preload reaches keydesk but not the server.
+LANG=en_US.UTF-8 xvfb-run -a -s "-screen 0 1024x768x24" "$source/scripts/with-vtoken" --no-isolate --tokens bot -- \
+    sh -c 'python3 "$1/tests/manager/screenshot_token.py" "$2/bin/libkeycore.so" "Screenshot Holder" &&
+        "$2/bin/keydesk" --screenshots "$3"' sh "$source" "$build" "$out"
 
 python3 - "$out" <<'PY'
 import struct, sys, zlib, os
