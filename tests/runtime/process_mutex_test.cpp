@@ -303,6 +303,25 @@ TEST_F(ProcessMutexTest, AnotherProcessWaitsForTheLockAndGetsItOnUnlock) {
     EXPECT_EQ(child.Wait(), 0);
 }
 
+// A release must not let the releaser take the lock straight back while another process waits for
+// it (a tight unlock/lock loop would starve everyone else): the lock passes to the waiter within the
+// release itself.
+TEST_F(ProcessMutexTest, AReleaseHandsTheLockToAWaitingProcessBeforeTheReleaserCanRetakeIt) {
+    CProcessMutex mutex;
+    ASSERT_EQ(mutex.Create(kName), 0);
+    ASSERT_EQ(mutex.Lock(), 0);
+    ChildProcess waiter({"hold", kName});
+    ASSERT_TRUE(waiter.Started());
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (semctl(mutex.SemaphoreId(), 0, GETZCNT) < 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(semctl(mutex.SemaphoreId(), 0, GETZCNT), 1) << "the second process never waited";
+
+    ASSERT_EQ(mutex.Unlock(), 0);
+    EXPECT_EQ(mutex.TryLock(), 5) << "the releaser took the lock back from under the waiter";
+    EXPECT_EQ(waiter.ReadLine(), "locked");
+}
+
 TEST_F(ProcessMutexTest, AHolderKilledWithSigkillLeavesTheLockFree) {
     ChildProcess holder({"hold", kName});
     ASSERT_TRUE(holder.Started());
