@@ -87,6 +87,31 @@ template <typename Command> ULONG RunInContainer(SkfSlotUse& use, Command comman
     return RunInContainer(use, {kSwApplicationNotSelected, kSwContainerNotOpen}, command, status);
 }
 
+// A small answer of a command run in the re-select loop; every attempt starts with the whole room.
+struct ContainerAnswer {
+    uint8_t bytes[kAnswerRoom];
+    CK_ULONG len = 0;
+    TokenStatus status = 0;
+};
+
+// command(out, outLen) asks the token; the result is the loop's as in RunInContainer, and on SAR_OK
+// answer->status is the status to translate.
+template <typename Command>
+ULONG RunForAnswer(SkfSlotUse& use, std::initializer_list<TokenStatus> recoverOn, ContainerAnswer* answer,
+                   Command command) {
+    return RunInContainer(
+        use, recoverOn,
+        [&] {
+            answer->len = sizeof answer->bytes;
+            return command(answer->bytes, &answer->len);
+        },
+        &answer->status);
+}
+
+template <typename Command> ULONG RunForAnswer(SkfSlotUse& use, ContainerAnswer* answer, Command command) {
+    return RunForAnswer(use, {kSwApplicationNotSelected, kSwContainerNotOpen}, answer, command);
+}
+
 // An agreement begun by the sponsor: the container's fields, m_keyId = the token's agreement
 // identifier and m_algId = the algorithm of the key it will give. Only such a handle finishes an
 // agreement.
@@ -121,23 +146,17 @@ ULONG SkfGenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* p
     if (hContainer == nullptr || pBlob == nullptr)
         return SAR_INVALIDPARAMERR;
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
-        uint8_t answer[kAnswerRoom];
-        CK_ULONG answerLen = 0;
-        TokenStatus status = 0;
-        const ULONG loop = RunInContainer(
-            use,
-            [&] {
-                answerLen = sizeof answer;
-                return use.token.GenEccKeyPair(AppId(use), ConId(use), answer, &answerLen);
-            },
-            &status);
+        ContainerAnswer answer;
+        const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
+            return use.token.GenEccKeyPair(AppId(use), ConId(use), out, outLen);
+        });
         if (loop != SAR_OK)
             return loop;
-        if (status != kSwSuccess)
-            return Translate(status, kKeyPairTable);
-        if (answerLen != 2 * kEccValueLen)
+        if (answer.status != kSwSuccess)
+            return Translate(answer.status, kKeyPairTable);
+        if (answer.len != 2 * kEccValueLen)
             return SAR_FAIL;
-        FillEccPublicKeyBlob(answer, answer + kEccValueLen, pBlob);
+        FillEccPublicKeyBlob(answer.bytes, answer.bytes + kEccValueLen, pBlob);
         return SAR_OK;
     });
 }
@@ -177,23 +196,17 @@ ULONG SkfECCSignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, ECCSI
     if (ulDataLen != kEccValueLen)
         return SAR_INDATALENERR;
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
-        uint8_t answer[kAnswerRoom];
-        CK_ULONG answerLen = 0;
-        TokenStatus status = 0;
-        const ULONG loop = RunInContainer(
-            use,
-            [&] {
-                answerLen = sizeof answer;
-                return use.token.EccSignData(AppId(use), ConId(use), pbData, answer, &answerLen);
-            },
-            &status);
+        ContainerAnswer answer;
+        const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
+            return use.token.EccSignData(AppId(use), ConId(use), pbData, out, outLen);
+        });
         if (loop != SAR_OK)
             return loop;
-        if (status != kSwSuccess)
-            return Translate(status, kSignTable);
-        if (answerLen < 4 + 2 * kEccValueLen)
+        if (answer.status != kSwSuccess)
+            return Translate(answer.status, kSignTable);
+        if (answer.len < 4 + 2 * kEccValueLen)
             return SAR_FAIL;
-        FillEccSignatureBlob(answer + 4, answer + 4 + kEccValueLen, pSignature);
+        FillEccSignatureBlob(answer.bytes + 4, answer.bytes + 4 + kEccValueLen, pSignature);
         return SAR_OK;
     });
 }
@@ -215,29 +228,23 @@ ULONG SkfECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYB
     if (hContainer == nullptr || pPubKey == nullptr || pData == nullptr || phSessionKey == nullptr)
         return SAR_INVALIDPARAMERR;
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
-        uint8_t answer[kAnswerRoom];
-        CK_ULONG answerLen = 0;
-        TokenStatus status = 0;
-        const ULONG loop = RunInContainer(
-            use,
-            [&] {
-                answerLen = sizeof answer;
-                return use.token.EccExportSessionKey(AppId(use), ConId(use), EccValue(pPubKey->XCoordinate),
-                                                     EccValue(pPubKey->YCoordinate), ulAlgId, answer, &answerLen);
-            },
-            &status);
+        ContainerAnswer answer;
+        const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
+            return use.token.EccExportSessionKey(AppId(use), ConId(use), EccValue(pPubKey->XCoordinate),
+                                                 EccValue(pPubKey->YCoordinate), ulAlgId, out, outLen);
+        });
         if (loop != SAR_OK)
             return loop;
-        if (status != kSwSuccess)
-            return Translate(status, kKeyPairTable);
+        if (answer.status != kSwSuccess)
+            return Translate(answer.status, kKeyPairTable);
         // The cipher form of one 16-byte key, then the key's index: the caller's blob has room for
         // those 16 bytes only.
         Sm2CipherView view;
         size_t formLen = 0;
-        if (!ReadSm2CipherForm(answer, answerLen, &view, &formLen) || view.c2Len != kSessionKeyLen ||
-            answerLen != formLen + kIndexLen)
+        if (!ReadSm2CipherForm(answer.bytes, answer.len, &view, &formLen) || view.c2Len != kSessionKeyLen ||
+            answer.len != formLen + kIndexLen)
             return SAR_FAIL;
-        const uint16_t keyIndex = ReadBigEndian16(answer + formLen);
+        const uint16_t keyIndex = ReadBigEndian16(answer.bytes + formLen);
         FillEccCipherBlob(view, pData);
         *phSessionKey = AddContainerSessionKey(use.handle, keyIndex, ulAlgId);
         return SAR_OK;
@@ -322,23 +329,16 @@ ULONG SkfGenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCP
         phAgreementHandle == nullptr)
         return SAR_INVALIDPARAMERR;
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
-        uint8_t answer[kAnswerRoom];
-        CK_ULONG answerLen = 0;
-        TokenStatus status = 0;
-        const ULONG loop = RunInContainer(
-            use,
-            [&] {
-                answerLen = sizeof answer;
-                return use.token.GenerateAgreementDataWithEcc(AppId(use), ConId(use), ulAlgId, pbID, ulIDLen, answer,
-                                                              &answerLen);
-            },
-            &status);
+        ContainerAnswer answer;
+        const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
+            return use.token.GenerateAgreementDataWithEcc(AppId(use), ConId(use), ulAlgId, pbID, ulIDLen, out, outLen);
+        });
         if (loop != SAR_OK)
             return loop;
         const uint8_t* x = nullptr;
         const uint8_t* y = nullptr;
         uint32_t agreementId = 0;
-        if (status != kSwSuccess || !ReadAgreementData(answer, answerLen, &x, &y, &agreementId))
+        if (answer.status != kSwSuccess || !ReadAgreementData(answer.bytes, answer.len, &x, &y, &agreementId))
             return SAR_FAIL;
         FillEccPublicKeyBlob(x, y, pTempECCPubKeyBlob);
         *phAgreementHandle = AddAgreementHandle(use.handle, agreementId, ulAlgId);
@@ -355,26 +355,20 @@ ULONG SkfGenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId, EC
         ulSponsorIDLen == 0 || phKeyHandle == nullptr)
         return SAR_INVALIDPARAMERR;
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
-        uint8_t answer[kAnswerRoom];
-        CK_ULONG answerLen = 0;
-        TokenStatus status = 0;
-        const ULONG loop = RunInContainer(
-            use,
-            [&] {
-                answerLen = sizeof answer;
-                return use.token.GenerateAgreementDataAndKeyWithEcc(
-                    AppId(use), ConId(use), ulAlgId, EccValue(pSponsorECCPubKeyBlob->XCoordinate),
-                    EccValue(pSponsorECCPubKeyBlob->YCoordinate), EccValue(pSponsorTempECCPubKeyBlob->XCoordinate),
-                    EccValue(pSponsorTempECCPubKeyBlob->YCoordinate), pbSponsorID, ulSponsorIDLen, pbID, ulIDLen,
-                    answer, &answerLen);
-            },
-            &status);
+        ContainerAnswer answer;
+        const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
+            return use.token.GenerateAgreementDataAndKeyWithEcc(
+                AppId(use), ConId(use), ulAlgId, EccValue(pSponsorECCPubKeyBlob->XCoordinate),
+                EccValue(pSponsorECCPubKeyBlob->YCoordinate), EccValue(pSponsorTempECCPubKeyBlob->XCoordinate),
+                EccValue(pSponsorTempECCPubKeyBlob->YCoordinate), pbSponsorID, ulSponsorIDLen, pbID, ulIDLen, out,
+                outLen);
+        });
         if (loop != SAR_OK)
             return loop;
         const uint8_t* x = nullptr;
         const uint8_t* y = nullptr;
         uint16_t keyIndex = 0;
-        if (status != kSwSuccess || !ReadAgreementKey(answer, answerLen, &x, &y, &keyIndex))
+        if (answer.status != kSwSuccess || !ReadAgreementKey(answer.bytes, answer.len, &x, &y, &keyIndex))
             return SAR_FAIL;
         FillEccPublicKeyBlob(x, y, pTempECCPubKeyBlob);
         *phKeyHandle = AddContainerSessionKey(use.handle, keyIndex, ulAlgId);
@@ -417,24 +411,18 @@ ULONG SkfExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, UL
     if (hContainer == nullptr || pulBlobLen == nullptr)
         return SAR_INVALIDPARAMERR;
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
-        uint8_t answer[kAnswerRoom];
-        CK_ULONG answerLen = 0;
-        TokenStatus status = 0;
         const CK_ULONG selector = bSignFlag != 0 ? 0 : 1;
+        ContainerAnswer answer;
         // Only a closed container is recovered here; an unselected application is a plain refusal.
-        const ULONG loop = RunInContainer(
-            use, {kSwContainerNotOpen},
-            [&] {
-                answerLen = sizeof answer;
-                return use.token.ExportPublicKey(AppId(use), ConId(use), selector, answer, &answerLen);
-            },
-            &status);
+        const ULONG loop = RunForAnswer(use, {kSwContainerNotOpen}, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
+            return use.token.ExportPublicKey(AppId(use), ConId(use), selector, out, outLen);
+        });
         if (loop != SAR_OK)
             return loop;
-        if (status != kSwSuccess)
+        if (answer.status != kSwSuccess)
             return SAR_OBJERR;
         ExportedPublicKey key;
-        if (!ReadExportedPublicKey(answer, answerLen, &key))
+        if (!ReadExportedPublicKey(answer.bytes, answer.len, &key))
             return SAR_FAIL;
         const size_t blobSize = PublicKeyBlobSize(key);
         if (pbBlob == nullptr) {
