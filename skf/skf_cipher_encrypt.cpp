@@ -1,6 +1,7 @@
 // Encryption and decryption with a session key, in one call or in init/update/final steps. The
 // cipher runs on the token; the held-back bytes between calls, the padding and the pieces are ours.
 
+#include "skf/skf_answer.h"
 #include "skf/skf_cipher.h"
 #include "skf/skf_cipher_blocks.h"
 
@@ -43,14 +44,9 @@ ULONG EncryptUpdateLocked(SkfSlotUse& use, CSessionKeyHandle& key, const unsigne
         return SAR_FAIL;
     const bool padding = PaddingOn(key);
     const size_t outLen = EncryptUpdateLength(key.m_pending, ulDataLen, padding);
-    if (pbOut == nullptr) {
-        *pulOutLen = static_cast<ULONG>(outLen);
-        return SAR_OK;
-    }
-    if (*pulOutLen < outLen) {
-        *pulOutLen = static_cast<ULONG>(outLen);
-        return SAR_BUFFER_TOO_SMALL;
-    }
+    ULONG early = SAR_OK;
+    if (AnsweredWithLength(pbOut, pulOutLen, outLen, &early))
+        return early;
     BlockPlan plan;
     const ULONG planned = PlanEncryptUpdate(key.m_pending, pbData, ulDataLen, padding, &plan);
     if (planned != SAR_OK)
@@ -68,15 +64,10 @@ ULONG EncryptFinalLocked(SkfSlotUse& use, CSessionKeyHandle& key, unsigned char*
     if (key.m_operation != Operation::Encrypt)
         return SAR_FAIL;
     std::vector<unsigned char> last = EncryptFinalBlock(key.m_pending, PaddingOn(key));
-    if (pbOut == nullptr) {
-        *pulOutLen = static_cast<ULONG>(last.size());
+    ULONG early = SAR_OK;
+    if (AnsweredWithLength(pbOut, pulOutLen, last.size(), &early)) {
         SecureWipe(last);
-        return SAR_OK;
-    }
-    if (*pulOutLen < last.size()) {
-        *pulOutLen = static_cast<ULONG>(last.size());
-        SecureWipe(last);
-        return SAR_BUFFER_TOO_SMALL;
+        return early;
     }
     EndOperation(key);
     std::vector<unsigned char> answer;
@@ -103,14 +94,9 @@ ULONG DecryptUpdateLocked(SkfSlotUse& use, CSessionKeyHandle& key, const unsigne
         return SAR_FAIL;
     const bool padding = PaddingOn(key);
     const size_t outLen = DecryptUpdateLength(key.m_pending.size(), ulDataLen, padding);
-    if (pbOut == nullptr) {
-        *pulOutLen = static_cast<ULONG>(outLen);
-        return SAR_OK;
-    }
-    if (*pulOutLen < outLen) {
-        *pulOutLen = static_cast<ULONG>(outLen);
-        return SAR_BUFFER_TOO_SMALL;
-    }
+    ULONG early = SAR_OK;
+    if (AnsweredWithLength(pbOut, pulOutLen, outLen, &early))
+        return early;
     BlockPlan plan;
     const ULONG planned = PlanDecryptUpdate(key.m_pending, pbData, ulDataLen, padding, &plan);
     if (planned != SAR_OK)
@@ -135,14 +121,9 @@ ULONG DecryptFinalLocked(SkfSlotUse& use, CSessionKeyHandle& key, unsigned char*
     // The held-back bytes bound the output; the caller's buffer must hold that much before the last
     // block is spent on the token.
     const size_t bound = key.m_pending.size();
-    if (pbOut == nullptr) {
-        *pulOutLen = static_cast<ULONG>(bound);
-        return SAR_OK;
-    }
-    if (*pulOutLen < bound) {
-        *pulOutLen = static_cast<ULONG>(bound);
-        return SAR_BUFFER_TOO_SMALL;
-    }
+    ULONG early = SAR_OK;
+    if (AnsweredWithLength(pbOut, pulOutLen, bound, &early))
+        return early;
     std::vector<unsigned char> last;
     last.swap(key.m_pending);
     const bool padding = PaddingOn(key);
@@ -270,14 +251,9 @@ ULONG SkfDecrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE*
         // asked, so that a short buffer never costs the caller the last block.
         const size_t updateLen = DecryptUpdateLength(key.m_pending.size(), ulEncryptedLen, PaddingOn(key));
         const size_t bound = updateLen + DecryptFinalLength(key, ulEncryptedLen);
-        if (pbData == nullptr) {
-            *pulDataLen = static_cast<ULONG>(bound);
-            return SAR_OK;
-        }
-        if (*pulDataLen < bound) {
-            *pulDataLen = static_cast<ULONG>(bound);
-            return SAR_BUFFER_TOO_SMALL;
-        }
+        ULONG early = SAR_OK;
+        if (AnsweredWithLength(pbData, pulDataLen, bound, &early))
+            return early;
         ULONG got = static_cast<ULONG>(updateLen);
         ULONG rv = DecryptUpdateLocked(use, key, pbEncryptedData, ulEncryptedLen, pbData, &got);
         if (rv != SAR_OK)

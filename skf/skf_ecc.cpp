@@ -4,6 +4,7 @@
 
 #include "skf/skf_ecc.h"
 
+#include "skf/skf_answer.h"
 #include "skf/skf_ecc_blob.h"
 #include "skf/skf_frame.h"
 #include "skf/skf_session_key.h"
@@ -283,14 +284,9 @@ ULONG SkfExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, ECCCIP
     return WithHandleSlot(hDev, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
         // SM2 plain text is as long as C2.
         const ULONG plainLen = pCipherText->CipherLen;
-        if (pbPlainText == nullptr) {
-            *pulPlainTextLen = plainLen;
-            return SAR_OK;
-        }
-        if (*pulPlainTextLen < plainLen) {
-            *pulPlainTextLen = plainLen;
-            return SAR_BUFFER_TOO_SMALL;
-        }
+        ULONG early = SAR_OK;
+        if (AnsweredWithLength(pbPlainText, pulPlainTextLen, plainLen, &early))
+            return early;
         if (plainLen == 0 || plainLen > kMaxEccCommandData)
             return SAR_INDATALENERR;
         SecureBytes plain(plainLen);
@@ -425,14 +421,9 @@ ULONG SkfExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, UL
         if (!ReadExportedPublicKey(answer.bytes, answer.len, &key))
             return SAR_FAIL;
         const size_t blobSize = PublicKeyBlobSize(key);
-        if (pbBlob == nullptr) {
-            *pulBlobLen = static_cast<ULONG>(blobSize);
-            return SAR_OK;
-        }
-        if (*pulBlobLen < blobSize) {
-            *pulBlobLen = static_cast<ULONG>(blobSize);
-            return SAR_BUFFER_TOO_SMALL;
-        }
+        ULONG early = SAR_OK;
+        if (AnsweredWithLength(pbBlob, pulBlobLen, blobSize, &early))
+            return early;
         std::memset(pbBlob, 0, *pulBlobLen);
         FillPublicKeyBlob(key, pbBlob);
         *pulBlobLen = static_cast<ULONG>(blobSize);

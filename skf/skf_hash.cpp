@@ -1,6 +1,7 @@
 // Digests on the token: SM3 (with the SM2 preprocessing value when a public key and an identifier are
 // given), SHA-1 and SHA-256. The token keeps one digest state per device.
 
+#include "skf/skf_answer.h"
 #include "skf/skf_cipher.h"
 #include "skf/skf_cipher_blocks.h"
 #include "skf/skf_storage.h"
@@ -104,14 +105,9 @@ ULONG SkfDigestFinal(HANDLE hHash, BYTE* pbHashData, ULONG* pulHashLen) {
         const size_t size = DigestSize(hash.m_algId);
         if (size == 0)
             return SAR_OBJERR;
-        if (pbHashData == nullptr) {
-            *pulHashLen = static_cast<ULONG>(size);
-            return SAR_OK;
-        }
-        if (*pulHashLen < size) {
-            *pulHashLen = static_cast<ULONG>(size);
-            return SAR_BUFFER_TOO_SMALL;
-        }
+        ULONG early = SAR_OK;
+        if (AnsweredWithLength(pbHashData, pulHashLen, size, &early))
+            return early;
         const ULONG rv = FinishDigest(use, size, pbHashData);
         if (rv == SAR_OK)
             *pulHashLen = static_cast<ULONG>(size);
@@ -126,14 +122,9 @@ ULONG SkfDigest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHashData, U
         const size_t size = DigestSize(hash.m_algId);
         if (size == 0)
             return SAR_OBJERR;
-        if (pbHashData == nullptr) {
-            *pulHashLen = static_cast<ULONG>(size);
-            return SAR_OK;
-        }
-        if (*pulHashLen < size) {
-            *pulHashLen = static_cast<ULONG>(size);
-            return SAR_BUFFER_TOO_SMALL;
-        }
+        ULONG early = SAR_OK;
+        if (AnsweredWithLength(pbHashData, pulHashLen, size, &early))
+            return early;
         ULONG rv = SendDigestPieces(use, pbData, ulDataLen);
         if (rv != SAR_OK)
             return rv;

@@ -2,6 +2,7 @@
 // session key under a caller's public key. Every command runs in the re-select loop; the tables map
 // the status words each function knows and give SAR_FAIL for the rest.
 
+#include "skf/skf_answer.h"
 #include "skf/skf_rsa.h"
 #include "skf/skf_rsa_blob.h"
 #include "skf/skf_rsa_padding.h"
@@ -167,17 +168,7 @@ ULONG SkfRSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, BYTE*
                                           {0x6A88, SAR_OBJERR},
                                           {kLibraryBufferTooSmall, SAR_BUFFER_TOO_SMALL}});
         }
-        if (pbSignature == nullptr) {
-            *pulSignLen = static_cast<ULONG>(signatureLen);
-            return SAR_OK;
-        }
-        if (*pulSignLen < signatureLen) {
-            *pulSignLen = static_cast<ULONG>(signatureLen);
-            return SAR_BUFFER_TOO_SMALL;
-        }
-        std::memcpy(pbSignature, signature.data(), signatureLen);
-        *pulSignLen = static_cast<ULONG>(signatureLen);
-        return SAR_OK;
+        return HandOutAnswer(signature.data(), signatureLen, pbSignature, pulSignLen);
     });
 }
 
@@ -194,14 +185,9 @@ ULONG SkfRSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYB
         return SAR_INVALIDPARAMERR;
     const size_t k = bits / 8;
     return WithContainer(hContainer, [&](SkfSlotUse& use) -> ULONG {
-        if (pbData == nullptr) {
-            *pulDataLen = static_cast<ULONG>(k);
-            return SAR_OK;
-        }
-        if (*pulDataLen < k) {
-            *pulDataLen = static_cast<ULONG>(k);
-            return SAR_BUFFER_TOO_SMALL;
-        }
+        ULONG early = SAR_OK;
+        if (AnsweredWithLength(pbData, pulDataLen, k, &early))
+            return early;
         std::vector<uint8_t> answer(kApduAnswerCapacity);
         CK_ULONG answerLen = 0;
         TokenStatus status = kSwSuccess;

@@ -2,6 +2,7 @@
 // public- and private-key operations with the caller's blobs. These need only a device; every token
 // failure is a plain SAR_FAIL.
 
+#include "skf/skf_answer.h"
 #include "skf/skf_frame.h"
 #include "skf/skf_rsa.h"
 #include "skf/skf_rsa_blob.h"
@@ -86,14 +87,9 @@ ULONG SkfExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob,
         return SAR_INVALIDPARAMERR;
     const size_t k = bits / 8;
     return WithHandleSlot(hDev, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
-        if (pbOutput == nullptr) {
-            *pulOutputLen = static_cast<ULONG>(k);
-            return SAR_OK;
-        }
-        if (*pulOutputLen < k) {
-            *pulOutputLen = static_cast<ULONG>(k);
-            return SAR_BUFFER_TOO_SMALL;
-        }
+        ULONG early = SAR_OK;
+        if (AnsweredWithLength(pbOutput, pulOutputLen, k, &early))
+            return early;
         // A whole block is the caller's own; anything shorter is encrypted in a type 2 block.
         std::vector<uint8_t> input;
         WipeOnExit wipeInput{input};
@@ -108,13 +104,7 @@ ULONG SkfExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob,
                                             input.data(), input.size(), output.data(), &outputLen);
         if (status != kSwSuccess)
             return SAR_FAIL;
-        if (*pulOutputLen < outputLen) {
-            *pulOutputLen = static_cast<ULONG>(outputLen);
-            return SAR_BUFFER_TOO_SMALL;
-        }
-        std::memcpy(pbOutput, output.data(), outputLen);
-        *pulOutputLen = static_cast<ULONG>(outputLen);
-        return SAR_OK;
+        return HandOutAnswer(output.data(), outputLen, pbOutput, pulOutputLen);
     });
 }
 
@@ -143,13 +133,7 @@ ULONG SkfExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB* pRSAPriKeyBlob
             key.prime2Exponent, key.coefficient, pbInput, ulInputLen, output.data(), &outputLen);
         if (status != kSwSuccess)
             return SAR_FAIL;
-        if (*pulOutputLen < outputLen) {
-            *pulOutputLen = static_cast<ULONG>(outputLen);
-            return SAR_BUFFER_TOO_SMALL;
-        }
-        std::memcpy(pbOutput, output.data(), outputLen);
-        *pulOutputLen = static_cast<ULONG>(outputLen);
-        return SAR_OK;
+        return HandOutAnswer(output.data(), outputLen, pbOutput, pulOutputLen);
     });
 }
 
