@@ -32,11 +32,13 @@ void CCountingSemaphore::Post() {
     m_posted.notify_one();
 }
 
-void CCountingSemaphore::Wait() {
+bool CCountingSemaphore::Wait() {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_posted.wait(lock, [this] { return m_ulCount > 0 || m_bReleased; });
-    if (m_ulCount > 0)
-        --m_ulCount;
+    if (m_bReleased)
+        return false;
+    --m_ulCount;
+    return true;
 }
 
 void CCountingSemaphore::Release() {
@@ -70,6 +72,8 @@ std::string CSlotManager::NotifyChannelName() {
 CSlotManager::CSlotManager() = default;
 
 CSlotManager::~CSlotManager() {
+    // Threads still blocked in an event wait leave first, each keeping its own semaphore alive.
+    ReleaseWaiters();
     StopMonitor();
     CProcessMutexHolder global(m_globalMutex);
     bool lastProcess = true;
@@ -453,12 +457,12 @@ void CSlotManager::BroadcastSlotEvent(CK_SLOT_ID slotId, CK_ULONG ulEvent, CK_UL
 CK_RV CSlotManager::WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot) {
     if (m_bFinalizing)
         return CKR_CRYPTOKI_NOT_INITIALIZED;
-    CCountingSemaphore* semaphore;
+    std::shared_ptr<CCountingSemaphore> semaphore;
     {
         ThreadMutexHolder hold(m_managerLock);
         if (!m_pP11Semaphore)
-            m_pP11Semaphore = std::make_unique<CCountingSemaphore>();
-        semaphore = m_pP11Semaphore.get();
+            m_pP11Semaphore = std::make_shared<CCountingSemaphore>();
+        semaphore = m_pP11Semaphore;
         if (!m_pendingSlots.empty() && m_pendingSlots.begin()->first != 0) {
             *pSlot = m_pendingSlots.begin()->first;
             m_pendingSlots.erase(m_pendingSlots.begin());
@@ -468,8 +472,8 @@ CK_RV CSlotManager::WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot) {
     if (flags & CKF_DONT_BLOCK)
         return CKR_NO_EVENT;
     for (;;) {
-        semaphore->Wait();
-        if (m_bFinalizing)
+        // Released: the manager may be gone already, so nothing of it is read.
+        if (!semaphore->Wait() || m_bFinalizing)
             return CKR_CRYPTOKI_NOT_INITIALIZED;
         ThreadMutexHolder hold(m_managerLock);
         if (m_pendingSlots.empty())
@@ -503,12 +507,12 @@ CK_RV CSlotManager::WaitForDevEvent(CK_FLAGS flags, CK_SLOT_ID* pSlotId, CK_ULON
         m_deviceEvents.pop_front();
         return CKR_OK;
     };
-    CCountingSemaphore* semaphore;
+    std::shared_ptr<CCountingSemaphore> semaphore;
     {
         ThreadMutexHolder hold(m_managerLock);
         if (!m_pSkfSemaphore)
-            m_pSkfSemaphore = std::make_unique<CCountingSemaphore>();
-        semaphore = m_pSkfSemaphore.get();
+            m_pSkfSemaphore = std::make_shared<CCountingSemaphore>();
+        semaphore = m_pSkfSemaphore;
         const CK_RV rv = take();
         if (rv != CKR_NO_EVENT)
             return rv;
@@ -516,8 +520,8 @@ CK_RV CSlotManager::WaitForDevEvent(CK_FLAGS flags, CK_SLOT_ID* pSlotId, CK_ULON
     if (flags & CKF_DONT_BLOCK)
         return CKR_NO_EVENT;
     for (;;) {
-        semaphore->Wait();
-        if (m_bFinalizing)
+        // Released: the manager may be gone already, so nothing of it is read.
+        if (!semaphore->Wait() || m_bFinalizing)
             return CKR_CRYPTOKI_NOT_INITIALIZED;
         ThreadMutexHolder hold(m_managerLock);
         const CK_RV rv = take();

@@ -62,8 +62,9 @@ public:
     virtual ~CCountingSemaphore() = default;
 
     void Post();
-    // Returns once a post is taken, or at once (taking nothing) after Release.
-    void Wait();
+    // Returns true once a post is taken; false at once (taking nothing) after Release, so that a
+    // released waiter can leave without touching whatever owned the semaphore.
+    bool Wait();
     // Drops every post not yet consumed.
     void Reset();
     // Wakes every waiter, present and future.
@@ -143,8 +144,10 @@ private:
     std::map<int, std::unique_ptr<CDevMonBase>> m_monitors;
     // Guards both queues and the semaphore pointers.
     ThreadMutex m_managerLock;
-    std::unique_ptr<CCountingSemaphore> m_pP11Semaphore;
-    std::unique_ptr<CCountingSemaphore> m_pSkfSemaphore;
+    // Shared with the threads waiting on them: a waiter keeps its semaphore alive while the manager
+    // goes away under it (an application ending while a thread still waits for a device event).
+    std::shared_ptr<CCountingSemaphore> m_pP11Semaphore;
+    std::shared_ptr<CCountingSemaphore> m_pSkfSemaphore;
     std::atomic<bool> m_bFinalizing{false};
     bool m_bFirstProcess = false;
     std::map<CK_SLOT_ID, CK_SLOT_ID> m_pendingSlots;
