@@ -196,8 +196,7 @@ TEST_F(SkfDeviceEventTest, AWaiterBlocksNoOtherCallAndWakesForTheNextDevice) {
 // An application that ends normally while one of its threads still waits for a device event: the
 // library's teardown at exit releases the waiter instead of waiting for it for ever.
 TEST_F(SkfDeviceEventTest, AnApplicationEndsWhileAThreadStillWaitsForADeviceEvent) {
-    const vtoken::test::ToolResult result =
-        vtoken::test::RunShell(std::string("timeout 60 ") + SKF_EXIT_WAITER_PATH);
+    const vtoken::test::ToolResult result = vtoken::test::RunShell(std::string("timeout 60 ") + SKF_EXIT_WAITER_PATH);
     EXPECT_EQ(result.exitCode, 0) << (result.exitCode == 124 ? "the process hung at exit; " : "") << result.err;
 }
 
