@@ -10,6 +10,8 @@
 #include "skf/skf_storage.h"
 
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <typeinfo>
 #include <vector>
 
@@ -45,6 +47,32 @@ ULONG RunContainerCommand(SkfSlotUse& use, const std::function<TokenStatus()>& c
     return loop;
 }
 
+// An answer of a container command; every attempt of the re-select loop starts with the whole room.
+struct CommandAnswer {
+    explicit CommandAnswer(size_t room) : bytes(room) {}
+    std::vector<uint8_t> bytes;
+    CK_ULONG len = 0;
+    TokenStatus status = kSwSuccess;
+};
+
+ULONG RunForAnswer(SkfSlotUse& use, CommandAnswer* answer,
+                   const std::function<TokenStatus(uint8_t*, CK_ULONG*)>& command) {
+    return RunContainerCommand(
+        use,
+        [&] {
+            answer->len = answer->bytes.size();
+            return command(answer->bytes.data(), &answer->len);
+        },
+        &answer->status);
+}
+
+// Generation and the session-key export know the same statuses.
+const std::initializer_list<SkfStatusRow> kKeyPairRows = {
+    {0x6581, SAR_DEVICE_REMOVED},   {0x6982, SAR_USER_NOT_LOGGED_IN},
+    {0x6A81, SAR_NOTSUPPORTYETERR}, {0x6A84, SAR_NO_ROOM},
+    {0x6A88, SAR_OBJERR},           {0x6A95, SAR_OBJERR},
+};
+
 // The signing key's size in bits, read from the container information.
 ULONG SigningKeyBits(SkfSlotUse& use, ULONG* pBits) {
     unsigned char info[kContainerInfoSize] = {};
@@ -76,29 +104,16 @@ ULONG SkfGenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB*
     if (!rsa_blob::BitsFitBlob(ulBitsLen))
         return SAR_INVALIDPARAMERR;
     return WithContainer(hContainer, [&](SkfSlotUse& use) -> ULONG {
-        std::vector<uint8_t> answer(rsa_blob::kPublicKeyAnswerMax);
-        CK_ULONG answerLen = 0;
-        TokenStatus status = kSwSuccess;
-        const ULONG loop = RunContainerCommand(
-            use,
-            [&] {
-                answerLen = answer.size();
-                return use.token.GenRsaKeyPair(AppIdOf(use), ConIdOf(use), static_cast<uint16_t>(ulBitsLen),
-                                               answer.data(), &answerLen);
-            },
-            &status);
+        CommandAnswer answer(rsa_blob::kPublicKeyAnswerMax);
+        const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
+            return use.token.GenRsaKeyPair(AppIdOf(use), ConIdOf(use), static_cast<uint16_t>(ulBitsLen), out, outLen);
+        });
         if (loop != SAR_OK)
             return loop;
-        if (status != kSwSuccess) {
-            return TranslateWith(status, {{0x6581, SAR_DEVICE_REMOVED},
-                                          {0x6982, SAR_USER_NOT_LOGGED_IN},
-                                          {0x6A81, SAR_NOTSUPPORTYETERR},
-                                          {0x6A84, SAR_NO_ROOM},
-                                          {0x6A88, SAR_OBJERR},
-                                          {0x6A95, SAR_OBJERR}});
-        }
+        if (answer.status != kSwSuccess)
+            return TranslateWith(answer.status, kKeyPairRows);
         RSAPUBLICKEYBLOB blob;
-        if (!rsa_blob::PublicBlobFromAnswer(answer.data(), answerLen, ulBitsLen, &blob))
+        if (!rsa_blob::PublicBlobFromAnswer(answer.bytes.data(), answer.len, ulBitsLen, &blob))
             return SAR_FAIL;
         if (pBlob != nullptr)
             std::memcpy(pBlob, &blob, sizeof blob);
@@ -150,25 +165,19 @@ ULONG SkfRSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, BYTE*
                 return SAR_INDATALENERR;
             selector = rsa_padding::kSelectorPaddedBlock;
         }
-        std::vector<uint8_t> signature(kApduAnswerCapacity);
-        CK_ULONG signatureLen = 0;
-        TokenStatus status = kSwSuccess;
-        const ULONG loop = RunContainerCommand(
-            use,
-            [&] {
-                signatureLen = signature.size();
-                return use.token.RsaSignData(AppIdOf(use), ConIdOf(use), selector, toSign.data(), toSign.size(),
-                                             signature.data(), &signatureLen);
-            },
-            &status);
+        CommandAnswer signature(kApduAnswerCapacity);
+        const ULONG loop = RunForAnswer(use, &signature, [&](uint8_t* out, CK_ULONG* outLen) {
+            return use.token.RsaSignData(AppIdOf(use), ConIdOf(use), selector, toSign.data(), toSign.size(), out,
+                                         outLen);
+        });
         if (loop != SAR_OK)
             return loop;
-        if (status != kSwSuccess) {
-            return TranslateWith(status, {{0x6982, SAR_USER_NOT_LOGGED_IN},
-                                          {0x6A88, SAR_OBJERR},
-                                          {kLibraryBufferTooSmall, SAR_BUFFER_TOO_SMALL}});
+        if (signature.status != kSwSuccess) {
+            return TranslateWith(signature.status, {{0x6982, SAR_USER_NOT_LOGGED_IN},
+                                                    {0x6A88, SAR_OBJERR},
+                                                    {kLibraryBufferTooSmall, SAR_BUFFER_TOO_SMALL}});
         }
-        return HandOutAnswer(signature.data(), signatureLen, pbSignature, pulSignLen);
+        return HandOutAnswer(signature.bytes.data(), signature.len, pbSignature, pulSignLen);
     });
 }
 
@@ -188,32 +197,19 @@ ULONG SkfRSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYB
         ULONG early = SAR_OK;
         if (AnsweredWithLength(pbData, pulDataLen, k, &early))
             return early;
-        std::vector<uint8_t> answer(kApduAnswerCapacity);
-        CK_ULONG answerLen = 0;
-        TokenStatus status = kSwSuccess;
-        const ULONG loop = RunContainerCommand(
-            use,
-            [&] {
-                answerLen = answer.size();
-                return use.token.RsaExportSessionKey(AppIdOf(use), ConIdOf(use), ulAlgId, bits,
-                                                     rsa_blob::ModulusOf(*pPubKey), pPubKey->PublicExponent,
-                                                     answer.data(), &answerLen);
-            },
-            &status);
+        CommandAnswer answer(kApduAnswerCapacity);
+        const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
+            return use.token.RsaExportSessionKey(AppIdOf(use), ConIdOf(use), ulAlgId, bits,
+                                                 rsa_blob::ModulusOf(*pPubKey), pPubKey->PublicExponent, out, outLen);
+        });
         if (loop != SAR_OK)
             return loop;
-        if (status != kSwSuccess) {
-            return TranslateWith(status, {{0x6581, SAR_DEVICE_REMOVED},
-                                          {0x6982, SAR_USER_NOT_LOGGED_IN},
-                                          {0x6A81, SAR_NOTSUPPORTYETERR},
-                                          {0x6A84, SAR_NO_ROOM},
-                                          {0x6A88, SAR_OBJERR},
-                                          {0x6A95, SAR_OBJERR}});
-        }
+        if (answer.status != kSwSuccess)
+            return TranslateWith(answer.status, kKeyPairRows);
         uint16_t keyIndex = 0;
-        if (!rsa_blob::SplitSessionKeyAnswer(answer.data(), answerLen, k, &keyIndex))
+        if (!rsa_blob::SplitSessionKeyAnswer(answer.bytes.data(), answer.len, k, &keyIndex))
             return SAR_FAIL;
-        std::memcpy(pbData, answer.data(), k);
+        std::memcpy(pbData, answer.bytes.data(), k);
         *pulDataLen = static_cast<ULONG>(k);
         *phSessionKey = AddContainerSessionKey(use.handle, keyIndex, ulAlgId);
         return SAR_OK;
