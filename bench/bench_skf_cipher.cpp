@@ -5,90 +5,49 @@
 // The program runs over the libusb replacement: when it is not preloaded yet, the program starts
 // itself again with it preloaded.
 
+#include "bench/bench_vtoken.h"
 #include "keycore/skf.h"
 
 #include <benchmark/benchmark.h>
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-std::string BinDir() {
-    if (const char* build = std::getenv("KEYCORE_BUILD_DIR"))
-        return std::string(build) + "/bin";
-    char self[PATH_MAX] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    const std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
-    return path.substr(0, path.rfind('/')) + "/../bin";
-}
-
-// A vtoken daemon of this process with one token of each framing.
+// One token of each framing on a daemon of this process.
 class Tokens {
 public:
     Tokens() {
-        char pattern[] = "/tmp/skf-cipher-bench.XXXXXX";
-        m_dir = mkdtemp(pattern) ? pattern : "/tmp";
-        const std::string socket = m_dir + "/vtoken.sock";
-        setenv("VTOKEN_SOCKET", socket.c_str(), 1);
-        m_tool = BinDir() + "/vtoken";
-        m_daemon = fork();
-        if (m_daemon == 0) {
-            execl(m_tool.c_str(), "vtoken", "serve", "--state", (m_dir + "/state").c_str(), "--socket", socket.c_str(),
-                  nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 500 && Shell("'" + m_tool + "' list >/dev/null 2>&1") != 0; ++i)
-            usleep(10000);
         for (const char* kind : {"bot", "hid"}) {
-            Shell("'" + m_tool + "' plug --kind " + kind + " >/dev/null");
+            m_daemon.Plug(kind);
             m_devices[kind] = ConnectNewDevice();
         }
     }
     ~Tokens() {
         for (auto& entry : m_devices)
             SKF_DisConnectDev(entry.second);
-        Shell("'" + m_tool + "' stop >/dev/null 2>&1");
-        waitpid(m_daemon, nullptr, 0);
-        Shell("rm -rf '" + m_dir + "'");
     }
 
     DEVHANDLE Device(const char* kind) { return m_devices[kind]; }
 
 private:
-    static int Shell(const std::string& line) { return std::system(line.c_str()); }
-
     DEVHANDLE ConnectNewDevice() {
-        for (int i = 0; i < 1000; ++i) {
-            char list[1024] = {};
-            ULONG size = sizeof list;
-            if (SKF_EnumDev(TRUE, list, &size) == SAR_OK) {
-                for (char* name = list; *name != '\0'; name += std::strlen(name) + 1) {
-                    if (m_names.count(name) != 0)
-                        continue;
-                    DEVHANDLE device = nullptr;
-                    if (SKF_ConnectDev(name, &device) != SAR_OK)
-                        return nullptr;
-                    m_names[name] = true;
-                    return device;
-                }
-            }
-            usleep(5000);
-        }
-        return nullptr;
+        std::string name = bench_vtoken::NewDeviceName(m_names);
+        DEVHANDLE device = nullptr;
+        if (name.empty() || SKF_ConnectDev(&name[0], &device) != SAR_OK)
+            return nullptr;
+        m_names.push_back(name);
+        return device;
     }
 
-    std::string m_dir;
-    std::string m_tool;
-    pid_t m_daemon = -1;
+    bench_vtoken::Daemon m_daemon{"/tmp/skf-cipher-bench.XXXXXX"};
     std::map<std::string, DEVHANDLE> m_devices;
-    std::map<std::string, bool> m_names;
+    std::vector<std::string> m_names;
 };
 
 Tokens& Shared() {
@@ -167,7 +126,7 @@ void PreloadTheReplacement(char** argv) {
     const char* preload = std::getenv("LD_PRELOAD");
     if (preload != nullptr && std::strstr(preload, "vtoken-usb") != nullptr)
         return;
-    const std::string library = BinDir() + "/libvtoken-usb.so";
+    const std::string library = bench_vtoken::BinDir() + "/libvtoken-usb.so";
     const std::string value = preload != nullptr && *preload != '\0' ? library + ":" + preload : library;
     setenv("LD_PRELOAD", value.c_str(), 1);
     execv("/proc/self/exe", argv);

@@ -3,6 +3,7 @@
 // through the libusb replacement to the same virtual token, on each framing; and SKF_VerifyPIN.
 // Goal: the library adds at most 10% to the raw round trip (compare the medians).
 
+#include "bench/bench_vtoken.h"
 #include "keycore/skf.h"
 #include "skf/skf_frame.h"
 
@@ -22,15 +23,6 @@ namespace {
 
 const unsigned char kGenRandom8[] = {0x80, 0x50, 0x00, 0x00, 0x00, 0x00, 0x08};
 
-std::string ToolPath() {
-    if (const char* build = std::getenv("KEYCORE_BUILD_DIR"))
-        return std::string(build) + "/bin/vtoken";
-    char self[PATH_MAX] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    const std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
-    return path.substr(0, path.rfind('/')) + "/../bin/vtoken";
-}
-
 // A vtoken daemon of this process with two tokens of each framing, one driven through the library by
 // its device name, one driven by hand by its device path.
 class Bench {
@@ -41,37 +33,21 @@ public:
     };
 
     Bench() {
-        char pattern[] = "/tmp/skf-bench.XXXXXX";
-        m_dir = mkdtemp(pattern) ? pattern : "/tmp";
-        const std::string socket = m_dir + "/vtoken.sock";
-        setenv("VTOKEN_SOCKET", socket.c_str(), 1);
-        m_tool = ToolPath();
-        m_daemon = fork();
-        if (m_daemon == 0) {
-            execl(m_tool.c_str(), "vtoken", "serve", "--state", (m_dir + "/state").c_str(), "--socket", socket.c_str(),
-                  nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 500 && Shell("'" + m_tool + "' list >/dev/null 2>&1") != 0; ++i)
-            usleep(10000);
         for (const char* kind : {"bot", "hid"}) {
             Token token;
-            token.path = Plug(kind);
+            token.path = m_daemon.Plug(kind);
             token.devName = WaitForNewDevice();
             m_tokens[kind] = token;
             // The raw exchanges get a token of their own under USB ids the library does not serve,
             // so that no second opener shares its framing state.
             Token raw;
-            raw.path = Plug(kind, " --vendor 0x1234");
+            raw.path = m_daemon.Plug(kind, " --vendor 0x1234");
             m_tokens[std::string("raw-") + kind] = raw;
         }
     }
     ~Bench() {
         for (auto& entry : m_handles)
             SKF_DisConnectDev(entry.second);
-        Shell("'" + m_tool + "' stop >/dev/null 2>&1");
-        waitpid(m_daemon, nullptr, 0);
-        Shell("rm -rf '" + m_dir + "'");
     }
 
     const Token& Get(const char* kind) { return m_tokens[kind]; }
@@ -88,44 +64,15 @@ public:
     }
 
 private:
-    static int Shell(const std::string& line) { return std::system(line.c_str()); }
-
-    std::string Plug(const char* kind, const char* options = "") {
-        FILE* out = popen(("'" + m_tool + "' plug --kind " + kind + options).c_str(), "r");
-        char line[128] = {};
-        if (out == nullptr)
-            return "";
-        const bool read = fgets(line, sizeof line, out) != nullptr;
-        pclose(out);
-        if (!read)
-            return "";
-        const std::string text(line);
-        const size_t first = text.find(' ');
-        return text.substr(first + 1, text.find(' ', first + 1) - first - 1);
-    }
-
     // The device name the library lists that no earlier token has.
     std::string WaitForNewDevice() {
-        for (int i = 0; i < 1000; ++i) {
-            char list[1024] = {};
-            ULONG size = sizeof list;
-            if (SKF_EnumDev(TRUE, list, &size) == SAR_OK) {
-                for (const char* name = list; *name != '\0'; name += std::strlen(name) + 1) {
-                    bool known = false;
-                    for (const auto& entry : m_tokens)
-                        known = known || entry.second.devName == name;
-                    if (!known)
-                        return name;
-                }
-            }
-            usleep(5000);
-        }
-        return "";
+        std::vector<std::string> known;
+        for (const auto& entry : m_tokens)
+            known.push_back(entry.second.devName);
+        return bench_vtoken::NewDeviceName(known);
     }
 
-    std::string m_dir;
-    std::string m_tool;
-    pid_t m_daemon = -1;
+    bench_vtoken::Daemon m_daemon{"/tmp/skf-bench.XXXXXX"};
     std::map<std::string, Token> m_tokens;
     std::map<std::string, DEVHANDLE> m_handles;
 };
