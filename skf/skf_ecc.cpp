@@ -8,6 +8,7 @@
 #include "skf/skf_ecc_blob.h"
 #include "skf/skf_frame.h"
 #include "skf/skf_session_key.h"
+#include "skf/skf_storage.h"
 
 #include "runtime/secure_wipe.h"
 
@@ -21,48 +22,10 @@ namespace keycore {
 
 namespace {
 
-constexpr TokenStatus kSwApplicationNotSelected = 0x698A;
-constexpr TokenStatus kSwContainerNotOpen = 0x6A94;
-constexpr TokenStatus kLibraryBufferTooSmall = 0x0150;
-
 // Answer room of the commands whose answers are small and fixed (the token's own limit is 512 bytes).
 constexpr size_t kAnswerRoom = 512;
 constexpr size_t kSessionKeyLen = 16;
 constexpr size_t kIndexLen = 2;
-
-// The container functions' own tables; a status they do not list is a plain failure.
-constexpr SarDeparture kKeyPairTable[] = {
-    {0x6581, SAR_DEVICE_REMOVED},   {0x6982, SAR_USER_NOT_LOGGED_IN},
-    {0x6A81, SAR_NOTSUPPORTYETERR}, {0x6A84, SAR_NO_ROOM},
-    {0x6A88, SAR_OBJERR},           {0x6A95, SAR_OBJERR},
-};
-constexpr SarDeparture kImportTable[] = {
-    {0x6982, SAR_USER_NOT_LOGGED_IN},
-    {0x6A84, SAR_NO_ROOM},
-    {0x6A88, SAR_OBJERR},
-};
-constexpr SarDeparture kSignTable[] = {
-    {0x6982, SAR_USER_NOT_LOGGED_IN},
-    {0x6A88, SAR_OBJERR},
-    {kLibraryBufferTooSmall, SAR_BUFFER_TOO_SMALL},
-};
-
-template <size_t N> ULONG Translate(TokenStatus status, const SarDeparture (&table)[N]) {
-    if (status == kSwSuccess)
-        return SAR_OK;
-    for (const SarDeparture& row : table) {
-        if (row.status == status)
-            return row.result;
-    }
-    return SAR_FAIL;
-}
-
-uint16_t AppId(const SkfSlotUse& use) {
-    return static_cast<uint16_t>(use.handle.m_appId);
-}
-uint16_t ConId(const SkfSlotUse& use) {
-    return static_cast<uint16_t>(use.handle.m_conId);
-}
 
 // The re-select loop of a command on a container's key: at most two attempts; 0x698A selects the
 // application again and re-opens the container, 0x6A94 re-opens the container. SAR_OK means *status
@@ -149,12 +112,12 @@ ULONG SkfGenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* p
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
         ContainerAnswer answer;
         const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
-            return use.token.GenEccKeyPair(AppId(use), ConId(use), out, outLen);
+            return use.token.GenEccKeyPair(AppIdOf(use), ConIdOf(use), out, outLen);
         });
         if (loop != SAR_OK)
             return loop;
         if (answer.status != kSwSuccess)
-            return Translate(answer.status, kKeyPairTable);
+            return SarFromKeyStatus(answer.status, kKeyPairStatuses);
         if (answer.len != 2 * kEccValueLen)
             return SAR_FAIL;
         FillEccPublicKeyBlob(answer.bytes, answer.bytes + kEccValueLen, pBlob);
@@ -178,7 +141,7 @@ ULONG SkfImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB* pEnvelopedKey
             use,
             [&] {
                 return use.token.ImportEccKeyPair(
-                    AppId(use), ConId(use), envelope.ulSymmAlgID, EccValue(envelope.ECCCipherBlob.XCoordinate),
+                    AppIdOf(use), ConIdOf(use), envelope.ulSymmAlgID, EccValue(envelope.ECCCipherBlob.XCoordinate),
                     EccValue(envelope.ECCCipherBlob.YCoordinate), envelope.ECCCipherBlob.HASH,
                     CipherBytes(&envelope.ECCCipherBlob), wrappedLen, EccValue(envelope.PubKey.XCoordinate),
                     EccValue(envelope.PubKey.YCoordinate), privateKey, kEccValueLen);
@@ -186,7 +149,7 @@ ULONG SkfImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB* pEnvelopedKey
             &status);
         if (loop != SAR_OK)
             return loop;
-        return Translate(status, kImportTable);
+        return SarFromKeyStatus(status, kKeyImportStatuses);
     });
 }
 
@@ -199,12 +162,12 @@ ULONG SkfECCSignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, ECCSI
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
         ContainerAnswer answer;
         const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
-            return use.token.EccSignData(AppId(use), ConId(use), pbData, out, outLen);
+            return use.token.EccSignData(AppIdOf(use), ConIdOf(use), pbData, out, outLen);
         });
         if (loop != SAR_OK)
             return loop;
         if (answer.status != kSwSuccess)
-            return Translate(answer.status, kSignTable);
+            return SarFromKeyStatus(answer.status, kKeySignStatuses);
         if (answer.len < 4 + 2 * kEccValueLen)
             return SAR_FAIL;
         FillEccSignatureBlob(answer.bytes + 4, answer.bytes + 4 + kEccValueLen, pSignature);
@@ -231,13 +194,13 @@ ULONG SkfECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYB
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
         ContainerAnswer answer;
         const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
-            return use.token.EccExportSessionKey(AppId(use), ConId(use), EccValue(pPubKey->XCoordinate),
+            return use.token.EccExportSessionKey(AppIdOf(use), ConIdOf(use), EccValue(pPubKey->XCoordinate),
                                                  EccValue(pPubKey->YCoordinate), ulAlgId, out, outLen);
         });
         if (loop != SAR_OK)
             return loop;
         if (answer.status != kSwSuccess)
-            return Translate(answer.status, kKeyPairTable);
+            return SarFromKeyStatus(answer.status, kKeyPairStatuses);
         // The cipher form of one 16-byte key, then the key's index: the caller's blob has room for
         // those 16 bytes only.
         Sm2CipherView view;
@@ -327,7 +290,8 @@ ULONG SkfGenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCP
     return WithHandleSlot(hContainer, SAR_INVALIDHANDLEERR, [&](SkfSlotUse& use) -> ULONG {
         ContainerAnswer answer;
         const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
-            return use.token.GenerateAgreementDataWithEcc(AppId(use), ConId(use), ulAlgId, pbID, ulIDLen, out, outLen);
+            return use.token.GenerateAgreementDataWithEcc(AppIdOf(use), ConIdOf(use), ulAlgId, pbID, ulIDLen, out,
+                                                          outLen);
         });
         if (loop != SAR_OK)
             return loop;
@@ -354,7 +318,7 @@ ULONG SkfGenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId, EC
         ContainerAnswer answer;
         const ULONG loop = RunForAnswer(use, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
             return use.token.GenerateAgreementDataAndKeyWithEcc(
-                AppId(use), ConId(use), ulAlgId, EccValue(pSponsorECCPubKeyBlob->XCoordinate),
+                AppIdOf(use), ConIdOf(use), ulAlgId, EccValue(pSponsorECCPubKeyBlob->XCoordinate),
                 EccValue(pSponsorECCPubKeyBlob->YCoordinate), EccValue(pSponsorTempECCPubKeyBlob->XCoordinate),
                 EccValue(pSponsorTempECCPubKeyBlob->YCoordinate), pbSponsorID, ulSponsorIDLen, pbID, ulIDLen, out,
                 outLen);
@@ -387,7 +351,7 @@ ULONG SkfGenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKe
             use,
             [&] {
                 return use.token.GenerateKeyWithEcc(
-                    AppId(use), ConId(use), static_cast<uint32_t>(use.handle.m_keyId),
+                    AppIdOf(use), ConIdOf(use), static_cast<uint32_t>(use.handle.m_keyId),
                     EccValue(pECCPubKeyBlob->XCoordinate), EccValue(pECCPubKeyBlob->YCoordinate),
                     EccValue(pTempECCPubKeyBlob->XCoordinate), EccValue(pTempECCPubKeyBlob->YCoordinate), pbID, ulIDLen,
                     &keyIndex);
@@ -411,7 +375,7 @@ ULONG SkfExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, UL
         ContainerAnswer answer;
         // Only a closed container is recovered here; an unselected application is a plain refusal.
         const ULONG loop = RunForAnswer(use, {kSwContainerNotOpen}, &answer, [&](uint8_t* out, CK_ULONG* outLen) {
-            return use.token.ExportPublicKey(AppId(use), ConId(use), selector, out, outLen);
+            return use.token.ExportPublicKey(AppIdOf(use), ConIdOf(use), selector, out, outLen);
         });
         if (loop != SAR_OK)
             return loop;

@@ -66,13 +66,6 @@ ULONG RunForAnswer(SkfSlotUse& use, CommandAnswer* answer,
         &answer->status);
 }
 
-// Generation and the session-key export know the same statuses.
-const std::initializer_list<SkfStatusRow> kKeyPairRows = {
-    {0x6581, SAR_DEVICE_REMOVED},   {0x6982, SAR_USER_NOT_LOGGED_IN},
-    {0x6A81, SAR_NOTSUPPORTYETERR}, {0x6A84, SAR_NO_ROOM},
-    {0x6A88, SAR_OBJERR},           {0x6A95, SAR_OBJERR},
-};
-
 // The signing key's size in bits, read from the container information.
 ULONG SigningKeyBits(SkfSlotUse& use, ULONG* pBits) {
     unsigned char info[kContainerInfoSize] = {};
@@ -111,7 +104,7 @@ ULONG SkfGenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB*
         if (loop != SAR_OK)
             return loop;
         if (answer.status != kSwSuccess)
-            return TranslateWith(answer.status, kKeyPairRows);
+            return SarFromKeyStatus(answer.status, kKeyPairStatuses);
         RSAPUBLICKEYBLOB blob;
         if (!rsa_blob::PublicBlobFromAnswer(answer.bytes.data(), answer.len, ulBitsLen, &blob))
             return SAR_FAIL;
@@ -139,9 +132,7 @@ ULONG SkfImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE* pbWrapp
             &status);
         if (loop != SAR_OK)
             return loop;
-        if (status == kSwSuccess)
-            return SAR_OK;
-        return TranslateWith(status, {{0x6982, SAR_USER_NOT_LOGGED_IN}, {0x6A84, SAR_NO_ROOM}, {0x6A88, SAR_OBJERR}});
+        return SarFromKeyStatus(status, kKeyImportStatuses);
     });
 }
 
@@ -172,11 +163,8 @@ ULONG SkfRSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, BYTE*
         });
         if (loop != SAR_OK)
             return loop;
-        if (signature.status != kSwSuccess) {
-            return TranslateWith(signature.status, {{0x6982, SAR_USER_NOT_LOGGED_IN},
-                                                    {0x6A88, SAR_OBJERR},
-                                                    {kLibraryBufferTooSmall, SAR_BUFFER_TOO_SMALL}});
-        }
+        if (signature.status != kSwSuccess)
+            return SarFromKeyStatus(signature.status, kKeySignStatuses);
         return HandOutAnswer(signature.bytes.data(), signature.len, pbSignature, pulSignLen);
     });
 }
@@ -205,7 +193,7 @@ ULONG SkfRSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYB
         if (loop != SAR_OK)
             return loop;
         if (answer.status != kSwSuccess)
-            return TranslateWith(answer.status, kKeyPairRows);
+            return SarFromKeyStatus(answer.status, kKeyPairStatuses);
         uint16_t keyIndex = 0;
         if (!rsa_blob::SplitSessionKeyAnswer(answer.bytes.data(), answer.len, k, &keyIndex))
             return SAR_FAIL;
