@@ -36,6 +36,17 @@ ULONG SkfMacFinal(HANDLE hMac, BYTE* pbMacData, ULONG* pulMacDataLen);
 
 // ---- shared by the families above ----
 
+// The identifiers a key handle gives its token commands.
+inline uint16_t AppIdOf(const GMHandle& key) {
+    return static_cast<uint16_t>(key.m_appId);
+}
+inline uint16_t ConIdOf(const GMHandle& key) {
+    return static_cast<uint16_t>(key.m_conId);
+}
+inline uint16_t KeyIdOf(const GMHandle& key) {
+    return static_cast<uint16_t>(key.m_keyId);
+}
+
 // The common shape for a handle already found by kind (null: SAR_INVALIDHANDLEERR): its device present
 // and ready (deviceGone otherwise), the slot lock (SAR_MEMORYERR), a token (SAR_INVALIDHANDLEERR).
 template <typename Kind, typename Operation>

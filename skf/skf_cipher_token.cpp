@@ -16,16 +16,6 @@ namespace {
 
 constexpr TokenStatus kSwApplicationNeedsSelect = 0x6984;
 
-uint16_t AppIdOf(const GMHandle& key) {
-    return static_cast<uint16_t>(key.m_appId);
-}
-uint16_t ConIdOf(const GMHandle& key) {
-    return static_cast<uint16_t>(key.m_conId);
-}
-uint16_t KeyIdOf(const GMHandle& key) {
-    return static_cast<uint16_t>(key.m_keyId);
-}
-
 // After a failed update: the token is made ready for the next call, this one fails.
 ULONG AfterFailedUpdate(SkfSlotUse& use, TokenStatus status) {
     if (status == kSwApplicationNeedsSelect) {

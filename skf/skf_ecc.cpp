@@ -83,11 +83,7 @@ class CAgreementHandle : public GMHandle {};
 
 HANDLE AddAgreementHandle(const GMHandle& container, uint32_t agreementId, ULONG algId) {
     auto handle = std::make_shared<CAgreementHandle>();
-    handle->m_devName = container.m_devName;
-    handle->m_appName = container.m_appName;
-    handle->m_appId = container.m_appId;
-    handle->m_conName = container.m_conName;
-    handle->m_conId = container.m_conId;
+    CopyContainerFields(container, handle.get());
     handle->m_keyId = agreementId;
     handle->m_algId = algId;
     return GMHandles::Table().Add(std::move(handle));

@@ -21,16 +21,6 @@ template <typename Body> ULONG WithMac(HANDLE hMac, Body body) {
     return WithKindSlot(FindMac(hMac), SAR_INVALIDHANDLEERR, body);
 }
 
-uint16_t AppIdOf(const GMHandle& h) {
-    return static_cast<uint16_t>(h.m_appId);
-}
-uint16_t ConIdOf(const GMHandle& h) {
-    return static_cast<uint16_t>(h.m_conId);
-}
-uint16_t KeyIdOf(const GMHandle& h) {
-    return static_cast<uint16_t>(h.m_keyId);
-}
-
 } // namespace
 
 ULONG SkfMacInit(HANDLE hKey, BLOCKCIPHERPARAM* pMacParam, HANDLE* phMac) {
@@ -46,11 +36,7 @@ ULONG SkfMacInit(HANDLE hKey, BLOCKCIPHERPARAM* pMacParam, HANDLE* phMac) {
             if (rv != SAR_OK)
                 return rv;
             auto mac = std::make_shared<CMacHandle>();
-            mac->m_devName = key.m_devName;
-            mac->m_appName = key.m_appName;
-            mac->m_conName = key.m_conName;
-            mac->m_appId = key.m_appId;
-            mac->m_conId = key.m_conId;
+            CopyContainerFields(key, mac.get());
             mac->m_keyId = key.m_keyId;
             mac->m_algId = key.m_algId;
             mac->m_iv.assign(param.IV, param.IV + param.IVLen);

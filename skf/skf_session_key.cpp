@@ -12,13 +12,17 @@ template <typename Kind> std::shared_ptr<Kind> FindKind(const void* value) {
 
 } // namespace
 
+void CopyContainerFields(const GMHandle& from, GMHandle* to) {
+    to->m_devName = from.m_devName;
+    to->m_appName = from.m_appName;
+    to->m_appId = from.m_appId;
+    to->m_conName = from.m_conName;
+    to->m_conId = from.m_conId;
+}
+
 std::shared_ptr<CSessionKeyHandle> NewContainerSessionKey(const GMHandle& container, uint16_t keyIndex, ULONG algId) {
     auto key = std::make_shared<CSessionKeyHandle>();
-    key->m_devName = container.m_devName;
-    key->m_appName = container.m_appName;
-    key->m_appId = container.m_appId;
-    key->m_conName = container.m_conName;
-    key->m_conId = container.m_conId;
+    CopyContainerFields(container, key.get());
     key->m_keyId = keyIndex;
     key->m_algId = algId;
     return key;

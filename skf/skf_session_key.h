@@ -33,6 +33,10 @@ class CHashHandle : public GMHandle {};
 // A MAC over a session key: the key's fields, m_iv, m_padding and the 0 to 15 bytes not yet sent.
 class CMacHandle : public GMHandle {};
 
+// Gives a handle the device, application and container fields of another (the container a key,
+// agreement or MAC works in).
+void CopyContainerFields(const GMHandle& from, GMHandle* to);
+
 // The session key made in a container: device, application and container fields are copied from the
 // container handle. The handle is not yet in the table.
 std::shared_ptr<CSessionKeyHandle> NewContainerSessionKey(const GMHandle& container, uint16_t keyIndex, ULONG algId);
