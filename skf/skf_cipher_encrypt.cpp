@@ -83,6 +83,22 @@ ULONG EncryptFinalLocked(SkfSlotUse& use, CSessionKeyHandle& key, unsigned char*
     return SAR_OK;
 }
 
+// The one-shot forms: the update writes to the front of the caller's room (updateRoom of the whole
+// room bytes), the final to what the update left; *pulOutLen receives both together.
+template <typename Update, typename Final>
+ULONG UpdateThenFinal(BYTE* out, ULONG updateRoom, size_t room, ULONG* pulOutLen, Update update, Final finish) {
+    ULONG updateLen = updateRoom;
+    ULONG rv = update(&updateLen);
+    if (rv != SAR_OK)
+        return rv;
+    ULONG finalLen = static_cast<ULONG>(room - updateLen);
+    rv = finish(out + updateLen, &finalLen);
+    if (rv != SAR_OK)
+        return rv;
+    *pulOutLen = updateLen + finalLen;
+    return SAR_OK;
+}
+
 // The length a decryption of the input leaves for its final step: the held-back bytes.
 size_t DecryptFinalLength(const CSessionKeyHandle& key, size_t dataLen) {
     return key.m_pending.size() + dataLen - DecryptUpdateLength(key.m_pending.size(), dataLen, PaddingOn(key));
@@ -212,16 +228,10 @@ ULONG SkfEncrypt(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedDa
         *pulEncryptedLen = static_cast<ULONG>(needed);
         if (pbEncryptedData == nullptr)
             return SAR_OK;
-        ULONG updateLen = static_cast<ULONG>(needed);
-        ULONG rv = EncryptUpdateLocked(use, key, pbData, ulDataLen, pbEncryptedData, &updateLen);
-        if (rv != SAR_OK)
-            return rv;
-        ULONG finalLen = static_cast<ULONG>(needed - updateLen);
-        rv = EncryptFinalLocked(use, key, pbEncryptedData + updateLen, &finalLen);
-        if (rv != SAR_OK)
-            return rv;
-        *pulEncryptedLen = updateLen + finalLen;
-        return SAR_OK;
+        return UpdateThenFinal(
+            pbEncryptedData, static_cast<ULONG>(needed), needed, pulEncryptedLen,
+            [&](ULONG* len) { return EncryptUpdateLocked(use, key, pbData, ulDataLen, pbEncryptedData, len); },
+            [&](BYTE* out, ULONG* len) { return EncryptFinalLocked(use, key, out, len); });
     });
 }
 
@@ -254,16 +264,10 @@ ULONG SkfDecrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE*
         ULONG early = SAR_OK;
         if (AnsweredWithLength(pbData, pulDataLen, bound, &early))
             return early;
-        ULONG got = static_cast<ULONG>(updateLen);
-        ULONG rv = DecryptUpdateLocked(use, key, pbEncryptedData, ulEncryptedLen, pbData, &got);
-        if (rv != SAR_OK)
-            return rv;
-        ULONG finalLen = static_cast<ULONG>(bound - got);
-        rv = DecryptFinalLocked(use, key, pbData + got, &finalLen);
-        if (rv != SAR_OK)
-            return rv;
-        *pulDataLen = got + finalLen;
-        return SAR_OK;
+        return UpdateThenFinal(
+            pbData, static_cast<ULONG>(updateLen), bound, pulDataLen,
+            [&](ULONG* len) { return DecryptUpdateLocked(use, key, pbEncryptedData, ulEncryptedLen, pbData, len); },
+            [&](BYTE* out, ULONG* len) { return DecryptFinalLocked(use, key, out, len); });
     });
 }
 
