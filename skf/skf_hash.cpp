@@ -65,6 +65,27 @@ ULONG FinishDigest(SkfSlotUse& use, size_t size, unsigned char* pbHash) {
     return SAR_OK;
 }
 
+// The end SKF_Digest and SKF_DigestFinal share: the caller's room is checked before anything goes to
+// the token, then the data not yet sent (none for the final alone) and the final.
+ULONG DigestIntoCaller(SkfSlotUse& use, const CHashHandle& hash, const BYTE* pbData, ULONG ulDataLen, BYTE* pbHashData,
+                       ULONG* pulHashLen) {
+    const size_t size = DigestSize(hash.m_algId);
+    if (size == 0)
+        return SAR_OBJERR;
+    ULONG early = SAR_OK;
+    if (AnsweredWithLength(pbHashData, pulHashLen, size, &early))
+        return early;
+    if (ulDataLen != 0) {
+        const ULONG sent = SendDigestPieces(use, pbData, ulDataLen);
+        if (sent != SAR_OK)
+            return sent;
+    }
+    const ULONG rv = FinishDigest(use, size, pbHashData);
+    if (rv == SAR_OK)
+        *pulHashLen = static_cast<ULONG>(size);
+    return rv;
+}
+
 } // namespace
 
 ULONG SkfDigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey, BYTE* pbID, ULONG ulIDLen,
@@ -101,37 +122,16 @@ ULONG SkfDigestUpdate(HANDLE hHash, BYTE* pbData, ULONG ulDataLen) {
 ULONG SkfDigestFinal(HANDLE hHash, BYTE* pbHashData, ULONG* pulHashLen) {
     if (hHash == nullptr || pulHashLen == nullptr)
         return SAR_INVALIDPARAMERR;
-    return WithHash(hHash, [&](SkfSlotUse& use, CHashHandle& hash) -> ULONG {
-        const size_t size = DigestSize(hash.m_algId);
-        if (size == 0)
-            return SAR_OBJERR;
-        ULONG early = SAR_OK;
-        if (AnsweredWithLength(pbHashData, pulHashLen, size, &early))
-            return early;
-        const ULONG rv = FinishDigest(use, size, pbHashData);
-        if (rv == SAR_OK)
-            *pulHashLen = static_cast<ULONG>(size);
-        return rv;
+    return WithHash(hHash, [&](SkfSlotUse& use, CHashHandle& hash) {
+        return DigestIntoCaller(use, hash, nullptr, 0, pbHashData, pulHashLen);
     });
 }
 
 ULONG SkfDigest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHashData, ULONG* pulHashLen) {
     if (hHash == nullptr || pbData == nullptr || ulDataLen == 0 || pulHashLen == nullptr)
         return SAR_INVALIDPARAMERR;
-    return WithHash(hHash, [&](SkfSlotUse& use, CHashHandle& hash) -> ULONG {
-        const size_t size = DigestSize(hash.m_algId);
-        if (size == 0)
-            return SAR_OBJERR;
-        ULONG early = SAR_OK;
-        if (AnsweredWithLength(pbHashData, pulHashLen, size, &early))
-            return early;
-        ULONG rv = SendDigestPieces(use, pbData, ulDataLen);
-        if (rv != SAR_OK)
-            return rv;
-        rv = FinishDigest(use, size, pbHashData);
-        if (rv == SAR_OK)
-            *pulHashLen = static_cast<ULONG>(size);
-        return rv;
+    return WithHash(hHash, [&](SkfSlotUse& use, CHashHandle& hash) {
+        return DigestIntoCaller(use, hash, pbData, ulDataLen, pbHashData, pulHashLen);
     });
 }
 
