@@ -107,6 +107,22 @@ inline PkeyPtr NewOpenSslKey(unsigned bits) {
     return PkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)), EVP_PKEY_free);
 }
 
+// SM4-ECB by OpenSSL, the other side the token's results are checked against; with padding, the
+// PKCS #7 padding of the last block.
+inline Bytes Sm4EcbWithOpenSsl(const Bytes& key, const Bytes& plain, bool padding) {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    Bytes out(plain.size() + 16);
+    int len = 0;
+    int tail = 0;
+    EVP_EncryptInit_ex(ctx, EVP_sm4_ecb(), nullptr, key.data(), nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, padding ? 1 : 0);
+    EVP_EncryptUpdate(ctx, out.data(), &len, plain.data(), static_cast<int>(plain.size()));
+    EVP_EncryptFinal_ex(ctx, out.data() + len, &tail);
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(static_cast<size_t>(len + tail));
+    return out;
+}
+
 inline RSAPUBLICKEYBLOB PublicBlobOf(EVP_PKEY* key) {
     RSAPUBLICKEYBLOB blob = {};
     blob.AlgID = SGD_RSA;

@@ -20,19 +20,6 @@ Bytes PkcsOneEncrypt(EVP_PKEY* key, const Bytes& plain) {
     return out;
 }
 
-Bytes Sm4EcbPadded(const Bytes& key, const Bytes& plain) {
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    Bytes out(plain.size() + 16);
-    int len = 0;
-    int tail = 0;
-    EVP_EncryptInit_ex(ctx, EVP_sm4_ecb(), nullptr, key.data(), nullptr);
-    EVP_EncryptUpdate(ctx, out.data(), &len, plain.data(), static_cast<int>(plain.size()));
-    EVP_EncryptFinal_ex(ctx, out.data() + len, &tail);
-    EVP_CIPHER_CTX_free(ctx);
-    out.resize(static_cast<size_t>(len + tail));
-    return out;
-}
-
 Bytes PrivateKeyDer(EVP_PKEY* key) {
     const int len = i2d_PrivateKey(key, nullptr);
     Bytes der(static_cast<size_t>(len));
@@ -55,7 +42,7 @@ protected:
         Bytes sessionKey(16);
         RAND_bytes(sessionKey.data(), 16);
         Bytes wrapped = PkcsOneEncrypt(opener, sessionKey);
-        Bytes encrypted = Sm4EcbPadded(sessionKey, PrivateKeyDer(pair));
+        Bytes encrypted = Sm4EcbWithOpenSsl(sessionKey, PrivateKeyDer(pair), true);
         if (pEncryptedLen != nullptr)
             *pEncryptedLen = static_cast<ULONG>(encrypted.size());
         return SKF_ImportRSAKeyPair(m_container, SGD_SM4_ECB, wrapped.data(), static_cast<ULONG>(wrapped.size()),
